@@ -1,0 +1,1 @@
+// Operating-system calls live in the files of this folder, one purpose a file.
