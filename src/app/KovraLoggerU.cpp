@@ -1,11 +1,26 @@
 #include "app/KovraLoggerU.h"
 
 #include "app/ErrorBox.h"
+#include "config/cp1251.h"
+#include "config/language.h"
 #include "config/settings.h"
+#include "config/sums.h"
+#include "display/canvas.h"
+#include "display/gauge_back.h"
+#include "display/gauge_live.h"
 #include "formcomp/formula.h"
+#include "link/comm_thread.h"
+#include "record/journal.h"
+#include "record/recorder.h"
 
 #include <QApplication>
 #include <QCloseEvent>
+#include <QFileInfo>
+#include <QKeyEvent>
+#include <QMouseEvent>
+#include <QSoundEffect>
+#include <QTimer>
+#include <QUrl>
 #include <QPushButton>
 #include <QResizeEvent>
 #include <QScrollArea>
@@ -19,6 +34,8 @@
 #include <cmath>
 
 namespace kovra {
+
+TCommThread* CommThread = nullptr;
 
 double TimeOfDayNow()
 {
@@ -36,7 +53,15 @@ TForm1::TForm1(std::filesystem::path programFolder, std::filesystem::path workin
     created_ = true;
 }
 
-TForm1::~TForm1() = default;
+TForm1::~TForm1()
+{
+    // Nothing is sent to the ECU at exit; the worker is stopped and joined so
+    // that it never outlives the window it posts to.
+    if (comm_)
+        comm_->Stop();
+    if (CommThread == comm_.get())
+        CommThread = nullptr;
+}
 
 void TForm1::BuildLayout()
 {
@@ -124,6 +149,8 @@ void TForm1::BuildLayout()
                        static_cast<QWidget*>(ScrollBox2->viewport())})
         w->installEventFilter(this);
     TabSheet2->installEventFilter(this);
+    Button2->installEventFilter(this);
+    connect(Button2, &QPushButton::clicked, this, &TForm1::Button2Click);
     PlaceButtons();
 }
 
@@ -146,6 +173,19 @@ bool TForm1::eventFilter(QObject* watched, QEvent* e)
     if (watched == TabSheet2 && e->type() == QEvent::Resize) {
         if (created_)
             TabSheet2Resize();
+        return false;
+    }
+    if (e->type() == QEvent::MouseButtonDblClick &&
+        (watched == ScrollBox1->viewport() || watched == ScrollBox2->viewport())) {
+        FormDblClick();
+        return true;
+    }
+    if (watched == Button2 && e->type() == QEvent::KeyPress) {
+        auto* ke = static_cast<QKeyEvent*>(e);
+        if (ke->text() == QStringLiteral("r")) {
+            FormKeyPress(QLatin1Char('r'));
+            return true;
+        }
         return false;
     }
     if (e->type() == QEvent::Wheel) {
@@ -172,11 +212,14 @@ void TForm1::ShowError(const QString& message) { ErrorBox::Show(this, message); 
 
 void TForm1::TabSheet2Resize()
 {
-    const int w = TabSheet2->width() - 18;
-    const int h = static_cast<int>(std::nearbyint(w * 0.5625));
-    Image1->resize(std::max(w, 0), std::max(h, 0));
-    // Gauge background and the chart tab's axis strip are rebuilt here.
-    Image1->picture() = PanelBackground.copy(0, 0, std::max(w, 0), std::max(h, 0));
+    const QSize size = PanelSize(TabSheet2->width());
+    Image1->resize(size);
+    if (created_ || !PanelFrame.isNull()) {
+        DrawPribBack(settings_.Data, settings_.Options.PanelColor, size.width(), size.height(),
+                     workingFolder_, PanelBackground, PanelFrame);
+    }
+    DrawMomentGrid();
+    Image1->picture() = PanelBackground.copy(0, 0, size.width(), size.height());
     Image1->update();
 }
 
@@ -194,7 +237,16 @@ void TForm1::FormCreate()
         setWindowFlag(Qt::FramelessWindowHint, true);
     }
     // 3. The panel colour of both scroll boxes.
-    // 4.-6. ObdMode, the watchdog interval and the areas come with the model.
+    for (QScrollArea* box : {ScrollBox1, ScrollBox2}) {
+        QPalette pal = box->palette();
+        pal.setColor(QPalette::Window, ToQColor(o.PanelColor));
+        box->setPalette(pal);
+        box->viewport()->setPalette(pal);
+        box->viewport()->setAutoFillBackground(true);
+        box->widget()->setPalette(pal);
+    }
+    // 4.-6. ObdMode, the watchdog interval and the areas come with the model
+    // and go to the worker in step 19.
     // 7. Compile every formula.
     CompileFormulas();
     // 8. One strip chart per logger.
@@ -203,51 +255,192 @@ void TForm1::FormCreate()
     // 10. Captions from the language file.
     ApplyLanguage();
     // 11. Not recording; the panel's pictures.
+    recorder_ = std::make_unique<TRecorder>(programFolder_, d.SampleLength);
     CreatePanelPictures();
     // 12. Clock settings: loaded with the model.
     // 13. Size the panel, draw its background and the chart tab's axis strip.
     TabSheet2Resize();
     // 14.
-    LastCycleTime = TimeOfDayNow();
-    // 15.-17. Chart tab settings and surfaces; double-buffering is Qt's default.
+    cycle_ = std::make_unique<TCycle>(d, ChartFormulas(settings_), this, recorder_.get());
+    cycle_->TouchLastCycleTime();
+    // 15.-16. Chart tab settings (loaded) and its drawing surfaces.
+    SetUpMomentSurfaces();
+    // 17. Double-buffering is how Qt paints anyway.
     // 18. A zeroed sample buffer.
     sample_.assign(d.SampleLength, 0);
+    // A recording that a crash or a power cut interrupted becomes a log now.
+    for (const TRecoveredJournal& r : RecoverJournals(programFolder_))
+        if (r.Status != 0)
+            ShowError(QString::fromStdString(r.Message));
     // 19. The serial worker.
     StartLink();
     // 20. Auto-start of recording.
-    // 21. The settings file is closed (it was read whole).
-    // 22. Sums.
-    bool ok = true;
-    RestoreSums(ok);
-    if (!ok)
-        return;  // the remaining steps are skipped; the watchdog starts polling
+    if (o.AutoStartLog)
+        Recording();
+    // 21. The settings file was read whole and is closed.
+    // 22. Sums; a value that is not a number ends start-up here.
+    if (auto err = RestoreSums(programFolder_, d)) {
+        ShowError(QString::fromStdString(*err));
+        return;  // polling then starts at the watchdog's first tick
+    }
     // 23.-24.
     QThread::msleep(10);
-    SendFirstRequest();
+    if (comm_)
+        comm_->SendRequest();
 }
 
-void TForm1::CompileFormulas()
+void TForm1::CompileFormulas() { kovra::CompileFormulas(settings_); }
+
+void TForm1::CreateStripCharts() {}
+void TForm1::AddToChart(std::size_t, double) {}
+void TForm1::SetUpMomentSurfaces() {}
+void TForm1::DrawMomentGrid() {}
+void TForm1::DrawMoment() {}
+
+void TForm1::ApplyLanguage()
 {
-    TAllData& d = settings_.Data;
-    d.Formulas = std::make_unique<TFormula[]>(d.Procs.size());
-    for (std::size_t i = 0; i < d.Procs.size(); ++i) {
-        std::vector<std::string> names;
-        names.reserve(d.Procs[i].Vars.size());
-        for (const TPerem& v : d.Procs[i].Vars)
-            names.push_back(v.Name);
-        const std::string& text = i < settings_.FormulaTexts.size() ? settings_.FormulaTexts[i] : std::string("0");
-        CompileFormula(d.Formulas[i], text, names);
+    const TCaptions c = ReadLanguage(workingFolder_, settings_.Options.Language);
+    auto set = [](const std::optional<std::string>& text, auto apply) {
+        if (text)
+            apply(Cp1251ToQString(*text));
+    };
+    set(c.TabSheet1, [this](const QString& t) { PageControl1->setTabText(0, t); });
+    set(c.TabSheet2, [this](const QString& t) { PageControl1->setTabText(1, t); });
+    set(c.TabSheet3, [this](const QString& t) { PageControl1->setTabText(2, t); });
+    set(c.Button1, [this](const QString& t) { Button1->setText(t); });
+    set(c.Button2, [this](const QString& t) { Button2->setText(t); });
+}
+
+void TForm1::CreatePanelPictures()
+{
+    PanelBackground = QImage(1, 1, kPictureFormat);
+    PanelFrame = QImage(1, 1, kPictureFormat);
+}
+
+void TForm1::StartLink()
+{
+    comm_ = std::make_unique<TCommThread>();
+    comm_->Configure(CommSettingsFrom(settings_));
+    comm_->SetConsumer(this);
+    CommThread = comm_.get();
+    comm_->Start();
+    journalTimer_ = new QTimer(this);
+    connect(journalTimer_, &QTimer::timeout, this, [this] { recorder_->Tick(); });
+    journalTimer_->start(1000);
+}
+
+bool TForm1::event(QEvent* e)
+{
+    if (e->type() == WM_CYCLE_DONE) {
+        LogPrint();
+        return true;
+    }
+    return QWidget::event(e);
+}
+
+void TForm1::LogPrint()
+{
+    if (!comm_ || !cycle_)
+        return;
+    TCycleSample entry;
+    while (comm_->TakeSample(entry)) {
+        switch (entry.Kind) {
+        case TCycleSample::TKind::Cycle:
+            ProcessCycle(entry.Sample);
+            break;
+        case TCycleSample::TKind::Resend:
+            cycle_->LastCycleTime = entry.TimeOfDay;
+            break;
+        case TCycleSample::TKind::PortLost:
+        case TCycleSample::TKind::PortOpen:
+            break;  // the link is never reported to the user; it recovers itself
+        }
     }
 }
 
-void TForm1::CreateStripCharts() {}
-void TForm1::ApplyLanguage() {}
-void TForm1::CreatePanelPictures() {}
-void TForm1::StartLink() {}
-void TForm1::RestoreSums(bool& ok) { ok = true; }
-void TForm1::SendFirstRequest() {}
+void TForm1::ProcessCycle(const std::vector<std::uint8_t>& sample)
+{
+    const std::size_t n = std::min(sample.size(), sample_.size());
+    std::copy_n(sample.begin(), n, sample_.begin());
+    const TCycleOutcome out = cycle_->LogPrint(sample_, PageControl1->currentIndex());
+    if (!out.Ok())
+        ShowError(QString::fromLatin1(out.Message()));
+}
 
-bool TForm1::FormClose() { return true; }
+void TForm1::DrawPrib()
+{
+    if (PanelFrame.size() != Image1->size() || PanelBackground.size() != Image1->size())
+        return;
+    kovra::DrawPrib(settings_.Data, PanelBackground, PanelFrame);
+    Image1->picture() = PanelFrame;
+    Image1->repaint();
+}
+
+void TForm1::PlayAlarm()
+{
+    if (AlarmHook) {
+        AlarmHook();
+        return;
+    }
+    const QString wav = QString::fromStdString((workingFolder_ / "alarm.wav").string());
+    if (!QFileInfo::exists(wav)) {
+        QApplication::beep();
+        return;
+    }
+    if (!alarm_) {
+        alarm_ = new QSoundEffect(this);
+        alarm_->setSource(QUrl::fromLocalFile(wav));
+    }
+    if (!alarm_->isPlaying())
+        alarm_->play();
+}
+
+bool TForm1::IsRecording() const { return recorder_ && recorder_->IsRecording(); }
+
+void TForm1::Recording()
+{
+    if (!recorder_)
+        return;
+    const TSaveResult r = recorder_->Recording();
+    Button2->setText(QString::fromUtf8(recorder_->Caption()));
+    if (!r.Ok())
+        ShowError(QString::fromStdString(r.Message));
+}
+
+void TForm1::FormKeyPress(QChar key)
+{
+    if (key == QLatin1Char('r'))
+        Recording();
+}
+
+void TForm1::keyPressEvent(QKeyEvent* e)
+{
+    if (e->text() == QStringLiteral("r"))
+        FormKeyPress(QLatin1Char('r'));
+    QWidget::keyPressEvent(e);
+}
+
+void TForm1::mouseDoubleClickEvent(QMouseEvent* e)
+{
+    FormDblClick();
+    QWidget::mouseDoubleClickEvent(e);
+}
+
+bool TForm1::FormClose()
+{
+    // 1. A running recording is written first; if that fails the window stays.
+    if (IsRecording()) {
+        Recording();
+        if (IsRecording())
+            return false;
+    }
+    // 2. The sums.
+    if (auto err = SaveSums(programFolder_, settings_.Data)) {
+        ShowError(QString::fromStdString(*err));
+        return false;
+    }
+    return true;
+}
 
 void TForm1::closeEvent(QCloseEvent* e)
 {

@@ -6,6 +6,7 @@
 
 #include "app/ImageView.h"
 #include "config/model.h"
+#include "record/cycle.h"
 
 #include <QDateTime>
 #include <QImage>
@@ -14,17 +15,26 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <vector>
 
 class QPushButton;
+class QSoundEffect;
+class QTimer;
 class QScrollArea;
 class QTabWidget;
 class QWheelEvent;
 
 namespace kovra {
 
-class TForm1 : public QWidget {
+class TCommThread;
+class TRecorder;
+
+// The one serial worker of the run; set by start-up.
+extern TCommThread* CommThread;
+
+class TForm1 : public QWidget, public TCycleDisplays {
     Q_OBJECT
 public:
     // programFolder: set.ini, log.sv and logs/; workingFolder: lang/,
@@ -55,17 +65,42 @@ public:
     // Returns whether the event was handled (it never is).
     bool ScrollBox1MouseWheel(int wheelDelta);
     void Button1Click();
+    void Button2Click() { Recording(); }
+    void FormDblClick() { Recording(); }
+    void FormKeyPress(QChar key);
+    // The recording toggle; shows the error box when a save fails.
+    void Recording();
+    bool IsRecording() const;
+    TRecorder* Recorder() { return recorder_.get(); }
+    TCycle* Cycle() { return cycle_.get(); }
+
+    // Handles every entry the worker has queued (completed cycles, re-sends).
+    void LogPrint();
+    // One completed cycle's sample, as the worker hands it over.
+    void ProcessCycle(const std::vector<std::uint8_t>& sample);
+
+    // Test seam for the alarm sound: when set, called instead of playing.
+    std::function<void()> AlarmHook;
 
     // The window's client size of the design.
     static constexpr int kClientWidth = 842;
     static constexpr int kClientHeight = 504;
 
 protected:
+    bool event(QEvent* e) override;
+    void keyPressEvent(QKeyEvent* e) override;
+    void mouseDoubleClickEvent(QMouseEvent* e) override;
     void closeEvent(QCloseEvent* e) override;
     void resizeEvent(QResizeEvent* e) override;
     bool eventFilter(QObject* watched, QEvent* e) override;
 
 private:
+    // TCycleDisplays
+    void AddToChart(std::size_t chart, double value) override;
+    void DrawPrib() override;
+    void DrawMoment() override;
+    void PlayAlarm() override;
+
     // Shutdown: returns false when the close must be abandoned.
     bool FormClose();
     void BuildLayout();
@@ -78,16 +113,20 @@ private:
     void ApplyLanguage();
     void CreatePanelPictures();
     void StartLink();
-    void RestoreSums(bool& ok);
-    void SendFirstRequest();
+    void SetUpMomentSurfaces();
+    void DrawMomentGrid();
 
     std::filesystem::path programFolder_;
     std::filesystem::path workingFolder_;
     TSettings settings_;
     std::vector<std::uint8_t> sample_;
-    double LastCycleTime = 0;
     QImage PanelBackground;
     QImage PanelFrame;
+    std::unique_ptr<TRecorder> recorder_;
+    std::unique_ptr<TCycle> cycle_;
+    std::unique_ptr<TCommThread> comm_;
+    QTimer* journalTimer_ = nullptr;
+    QSoundEffect* alarm_ = nullptr;
     bool created_ = false;
 };
 
