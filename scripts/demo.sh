@@ -20,4 +20,5 @@ cd "$stage"
 sim=$!
 trap 'kill $sim 2>/dev/null || true' EXIT
 for _ in $(seq 50); do [ -e "$stage/ecu" ] && break; sleep 0.1; done
-"$stage/kovra-logger"
+# The demo writes its one real value ("12.0") with a point.
+LC_NUMERIC=C "$stage/kovra-logger"
