@@ -1,6 +1,7 @@
 #include "app/KovraLoggerU.h"
 
 #include "app/ErrorBox.h"
+#include "app/TLogU.h"
 #include "config/cp1251.h"
 #include "config/language.h"
 #include "config/settings.h"
@@ -78,6 +79,9 @@ void TForm1::BuildLayout()
     PageControl1->setObjectName(QStringLiteral("PageControl1"));
     PageControl1->setTabPosition(QTabWidget::South);
     PageControl1->setDocumentMode(true);
+    // Tabs as narrow as their captions, so the recording button at x = 180
+    // stands clear of them in the tab row.
+    PageControl1->setStyleSheet(QStringLiteral("QTabBar::tab { padding: 1px 5px; height: 16px; }"));
 
     TabSheet1 = new QWidget;
     TabSheet1->setObjectName(QStringLiteral("TabSheet1"));
@@ -90,7 +94,7 @@ void TForm1::BuildLayout()
     auto* chartsLayout = new QVBoxLayout(charts);
     chartsLayout->setContentsMargins(0, 0, 0, 0);
     chartsLayout->setSpacing(0);
-    chartsLayout->addStretch(1);
+    chartsLayout->setAlignment(Qt::AlignTop);
     ScrollBox1->setWidget(charts);
     auto* l1 = new QVBoxLayout(TabSheet1);
     l1->setContentsMargins(0, 0, 0, 0);
@@ -149,6 +153,7 @@ void TForm1::BuildLayout()
                        static_cast<QWidget*>(ScrollBox2->viewport())})
         w->installEventFilter(this);
     TabSheet2->installEventFilter(this);
+    Image3->installEventFilter(this);
     Button2->installEventFilter(this);
     connect(Button2, &QPushButton::clicked, this, &TForm1::Button2Click);
     PlaceButtons();
@@ -173,6 +178,11 @@ bool TForm1::eventFilter(QObject* watched, QEvent* e)
     if (watched == TabSheet2 && e->type() == QEvent::Resize) {
         if (created_)
             TabSheet2Resize();
+        return false;
+    }
+    if (watched == Image3 && e->type() == QEvent::Resize) {
+        if (created_)
+            DrawMomentGrid();
         return false;
     }
     if (e->type() == QEvent::MouseButtonDblClick &&
@@ -263,8 +273,7 @@ void TForm1::FormCreate()
     // 14.
     cycle_ = std::make_unique<TCycle>(d, ChartFormulas(settings_), this, recorder_.get());
     cycle_->TouchLastCycleTime();
-    // 15.-16. Chart tab settings (loaded) and its drawing surfaces.
-    SetUpMomentSurfaces();
+    // 15.-16. Chart tab settings (loaded) and its drawing surfaces (set in step 11).
     // 17. Double-buffering is how Qt paints anyway.
     // 18. A zeroed sample buffer.
     sample_.assign(d.SampleLength, 0);
@@ -291,11 +300,43 @@ void TForm1::FormCreate()
 
 void TForm1::CompileFormulas() { kovra::CompileFormulas(settings_); }
 
-void TForm1::CreateStripCharts() {}
-void TForm1::AddToChart(std::size_t, double) {}
-void TForm1::SetUpMomentSurfaces() {}
-void TForm1::DrawMomentGrid() {}
-void TForm1::DrawMoment() {}
+void TForm1::CreateStripCharts()
+{
+    TAllData& d = settings_.Data;
+    auto* column = static_cast<QBoxLayout*>(ScrollBox1->widget()->layout());
+    const int w = ScrollBox1->viewport()->width() > 0 && ScrollBox1->isVisible()
+                      ? ScrollBox1->viewport()->width()
+                      : width();
+    d.Loggers.clear();
+    for (const TLogSettings& s : settings_.Loggers)
+        d.Loggers.push_back(CreateLog(ScrollBox1->widget(), column, s, settings_.Options, w));
+}
+
+void TForm1::AddToChart(std::size_t chart, double value)
+{
+    TAllData& d = settings_.Data;
+    if (chart < d.Loggers.size())
+        d.Loggers[chart]->add(value);
+}
+
+void TForm1::SetUpMomentSurfaces()
+{
+    if (TStripChart* c = MomentChartOf(settings_.Data))
+        kovra::SetupMomentSurfaces(moment_, *c, settings_.Options.PanelColor);
+}
+
+void TForm1::DrawMomentGrid()
+{
+    kovra::DrawMomentGrid(moment_, MomentChartOf(settings_.Data), Image2->size(), Image3->size());
+    Image2->update();
+    Image3->update();
+}
+
+void TForm1::DrawMoment()
+{
+    kovra::DrawMoment(moment_, settings_.Data, MomentChartOf(settings_.Data));
+    Image3->update();
+}
 
 void TForm1::ApplyLanguage()
 {
@@ -315,6 +356,10 @@ void TForm1::CreatePanelPictures()
 {
     PanelBackground = QImage(1, 1, kPictureFormat);
     PanelFrame = QImage(1, 1, kPictureFormat);
+    InitMomentSurfaces(moment_, &Image2->picture(), &Image3->picture());
+    // The chart tab takes its colours from its strip chart before its first
+    // drawing, so the axis strip is right from the start.
+    SetUpMomentSurfaces();
 }
 
 void TForm1::StartLink()

@@ -6,6 +6,7 @@
 
 #include "app/ImageView.h"
 #include "config/model.h"
+#include "display/moment_chart.h"
 #include "record/cycle.h"
 
 #include <QDateTime>
@@ -122,6 +123,7 @@ private:
     std::vector<std::uint8_t> sample_;
     QImage PanelBackground;
     QImage PanelFrame;
+    TMomentSurfaces moment_;
     std::unique_ptr<TRecorder> recorder_;
     std::unique_ptr<TCycle> cycle_;
     std::unique_ptr<TCommThread> comm_;
