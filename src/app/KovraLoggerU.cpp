@@ -289,7 +289,7 @@ void TForm1::FormCreate()
     // 21. The settings file was read whole and is closed.
     // 22. Sums; a value that is not a number ends start-up here.
     if (auto err = RestoreSums(programFolder_, d)) {
-        ShowError(QString::fromStdString(*err));
+        ShowError(Cp1251ToQString(*err));  // quotes the file's own (CP1251) text
         return;  // polling then starts at the watchdog's first tick
     }
     // 23.-24.

@@ -32,9 +32,8 @@ inline std::string FormatFixed(double v, int precision, int digits)
 
 // FloatToStr(v): the shortest text of v rounded to 15 significant digits,
 // trailing zeros dropped, no separator for whole numbers. Scientific
-// ("1E20", "1.5E-5") when more than 15 digits would stand before the separator
-// or when |v| < 0.0001 (the runtime switches when the first significant digit
-// lies beyond the fourth decimal, so 0.0001 is "0.0001" and 0.00005 is "5E-5").
+// ("1E20", "5E-6") when more than 15 digits would stand before the separator
+// or when the magnitude is below 0.00001 (0.00001 itself is "0.00001").
 std::string FormatGeneral(double v, char sep);
 inline std::string FormatGeneral(double v) { return FormatGeneral(v, DecimalSeparator()); }
 

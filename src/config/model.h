@@ -121,6 +121,9 @@ struct TAllData {
     double MomentPrevX = 0;
     bool MomentRestart = false;
     bool ObdMode = false;
+    // The chart tab has no scale (its X chart is missing or has "макс_знач" 0,
+    // or "Момент_У_макс" is 0): nothing is drawn on it.
+    bool MomentInert = false;
 
     // Sum of the area lengths: the sample buffer's and the log record's length.
     std::size_t SampleLength = 1;
@@ -132,6 +135,9 @@ struct TAllData {
 
     // The current value of formula i, or 0 when there is no such formula.
     double ValueOf(std::size_t i) const { return i < Procs.size() ? Procs[i].Value : 0.0; }
+    bool HasFormula(std::size_t i) const { return i < Procs.size(); }
+    // Strip chart i, or nullptr when there is none (MomentChart may name none).
+    TLog* LoggerAt(std::size_t i) const { return i < Loggers.size() ? Loggers[i] : nullptr; }
 };
 
 // One strip chart's settings ("логер_" + k).

@@ -1,0 +1,79 @@
+#include "app/TLogU.h"
+
+#include "config/cp1251.h"
+
+#include <QBoxLayout>
+#include <QPaintEvent>
+#include <QPainter>
+#include <QRegion>
+#include <QResizeEvent>
+
+#include <algorithm>
+
+namespace kovra {
+
+TLog::TLog(QWidget* parent) : QWidget(parent)
+{
+    setAttribute(Qt::WA_TransparentForMouseEvents);
+    setAttribute(Qt::WA_OpaquePaintEvent);
+    setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+    setControlSize(width(), height());
+}
+
+void TLog::Changed() { update(); }
+
+void TLog::resizeEvent(QResizeEvent* e)
+{
+    // The picture follows at the next step, as a picture drawn on only then would.
+    setControlSize(e->size().width(), e->size().height());
+    QWidget::resizeEvent(e);
+}
+
+void TLog::paintEvent(QPaintEvent* e)
+{
+    QPainter p(this);
+    p.setClipRegion(e->region());
+    Draw(p, 0, 0);
+    // Until the next step a widened chart shows the panel colour to the right.
+    const QRegion rest = QRegion(rect()) - QRegion(0, 0, pictureWidth(), pictureHeight());
+    const QColor back = ToQColor(canvas().brushColor);
+    for (const QRect& r : rest)
+        p.fillRect(r, back);
+}
+
+TLog* CreateLog(QWidget* parent, QBoxLayout* column, const TLogSettings& s,
+                const TWindowOptions& o, int width)
+{
+    auto* log = new TLog(parent);
+    const int h = std::clamp(s.Height, 0, QWIDGETSIZE_MAX);
+    log->setFixedHeight(h);
+    log->resize(std::max(width, 0), h);
+    log->setControlSize(std::max(width, 0), h);
+    if (column)
+        column->addWidget(log);
+    log->FormulaIndex = s.FormulaIndex;
+    log->LabelText = Cp1251ToQString(s.LabelText);
+    log->MaxValue = s.MaxValue;
+    log->MinValue = s.MinValue;
+    Canvas& c = log->canvas();
+    c.penColor = s.TraceColor;
+    c.penWidth = 1;
+    c.brushColor = o.PanelColor;
+    c.brushStyle = BrushStyle::Solid;
+    c.fontColor = o.ChartTextColor;
+    c.fontPixelHeight = o.ChartTextHeight;
+    c.fontPointSize = 0;
+    c.fontBold = true;
+    c.fontFamily = QStringLiteral("Arial");
+    log->add(0);
+    return log;
+}
+
+TStripChart* MomentChartOf(const TAllData& d)
+{
+    if (d.MomentChart >= d.Loggers.size())
+        return nullptr;
+    return d.Loggers[d.MomentChart];
+}
+
+}  // namespace kovra

@@ -1,0 +1,38 @@
+// The strip chart control of the graphs tab: a TStripChart shown in a widget
+// that spans its parent's width at a fixed height. It takes no mouse input, so
+// clicks and double-clicks reach the scroll box beneath it.
+#pragma once
+
+#include "config/model.h"
+#include "display/strip_chart.h"
+
+#include <QWidget>
+
+class QBoxLayout;
+
+namespace kovra {
+
+class TLog : public QWidget, public TStripChart {
+    Q_OBJECT
+public:
+    explicit TLog(QWidget* parent = nullptr);
+
+protected:
+    void Changed() override;
+    void paintEvent(QPaintEvent* e) override;
+    void resizeEvent(QResizeEvent* e) override;
+};
+
+// Creates one chart from its settings in `column` (a top-aligned vertical
+// layout of the graphs tab's scroll box, charts stacked in order), with the
+// drawing attributes all charts share, and draws its first step (the value 0).
+// width: the width the chart will have, so that the first step is drawn at
+// it even before the window is laid out.
+TLog* CreateLog(QWidget* parent, QBoxLayout* column, const TLogSettings& s,
+                const TWindowOptions& o, int width);
+
+// The strip chart the chart tab borrows its scale and colours from, or null
+// when "Момент_Х" names no chart.
+TStripChart* MomentChartOf(const TAllData& d);
+
+}  // namespace kovra

@@ -1,0 +1,36 @@
+// The sums file "log.sv" in the program folder: the running totals of the
+// accumulating formulas, carried from one run to the next. Section
+// "Сохр_Формулы", one key per accumulating formula (its Name), the value as a
+// real with the locale's decimal separator.
+//
+// Both calls answer with the error message to show (CP1251), or nullopt.
+#pragma once
+
+#include "config/model.h"
+
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace kovra {
+
+inline constexpr char kSumsFileName[] = "log.sv";
+
+// Sets Value of every accumulating formula, in formula order, from its entry
+// (a missing entry or file reads as 0). Stops at the first entry that is not a
+// number with "'<text>' is not a valid floating point value"; that formula and
+// the accumulating formulas after it keep the value they had.
+std::optional<std::string> RestoreSums(const std::filesystem::path& programFolder, TAllData& data);
+std::optional<std::string> RestoreSumsFromBytes(std::string_view bytes, TAllData& data);
+
+// Writes Value of every accumulating formula, in formula order, keeping every
+// other entry and byte of the file. The file is replaced in one step, so a
+// failure ("Unable to write to <full path>") leaves it as it was.
+std::optional<std::string> SaveSums(const std::filesystem::path& programFolder, const TAllData& data);
+
+// The text a sum is written as: seven significant digits or two decimals,
+// whichever keeps fewer, always two decimals ("1234.50", "1.234568E7").
+std::string FormatSum(double value, char sep);
+
+}  // namespace kovra

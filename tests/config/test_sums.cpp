@@ -1,0 +1,205 @@
+#include "config/format.h"
+#include "config/ini.h"
+#include "config/language.h"
+#include "config/sums.h"
+#include "settings_text.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+using namespace kovra;
+using kovra::test::W;
+
+namespace {
+
+std::filesystem::path Folder(const QTemporaryDir& dir)
+{
+    return std::filesystem::path(dir.path().toStdString());
+}
+
+void Put(const std::filesystem::path& file, const std::string& bytes)
+{
+    QFile f(QString::fromStdString(file.string()));
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write(bytes.data(), static_cast<qint64>(bytes.size()));
+}
+
+std::string Get(const std::filesystem::path& file)
+{
+    return ReadFileBytes(file).Bytes;
+}
+
+TProc Proc(std::u8string_view name, bool accumulate, double value = 0)
+{
+    TProc p;
+    p.Name = W(name);
+    p.Accumulate = accumulate;
+    p.Value = value;
+    return p;
+}
+
+class SumsTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(dir_.isValid());
+        SetDecimalSeparatorForTesting(',');
+    }
+    void TearDown() override { SetDecimalSeparatorForTesting(0); }
+
+    QTemporaryDir dir_;
+};
+
+}  // namespace
+
+TEST(FormatSum, SevenDigitsOrTwoDecimals)
+{
+    EXPECT_EQ(FormatSum(1234.5, ','), "1234,50");
+    EXPECT_EQ(FormatSum(123456.789, ','), "123456,80");
+    EXPECT_EQ(FormatSum(0.004, '.'), "0.00");
+    EXPECT_EQ(FormatSum(10000000, '.'), "1E7");
+}
+
+TEST_F(SumsTest, RoundTripKeepsOtherEntriesAndBytes)
+{
+    const auto folder = Folder(dir_);
+    const std::string before = W(u8"; kept\r\n[Сохр_Формулы]\r\nЧужая=5,5\r\nПробег = 1,00\r\n\r\n[Прочее]\r\nx=1\r\n");
+    Put(folder / "log.sv", before);
+
+    TAllData out;
+    out.Procs = {Proc(u8"Пробег", true, 1234.5), Proc(u8"Скорость", false, 99), Proc(u8"Расход", true, -0.25),
+                 Proc(u8"Большая", true, 12345678)};
+    ASSERT_EQ(SaveSums(folder, out), std::nullopt);
+    EXPECT_EQ(Get(folder / "log.sv"),
+              W(u8"; kept\r\n[Сохр_Формулы]\r\nЧужая=5,5\r\nПробег = 1234,50\r\nРасход=-0,25\r\nБольшая=1,234568E7\r\n"
+                u8"\r\n[Прочее]\r\nx=1\r\n"));
+
+    TAllData in;
+    in.Procs = {Proc(u8"Пробег", true), Proc(u8"Скорость", false, 7), Proc(u8"Расход", true), Proc(u8"Большая", true)};
+    ASSERT_EQ(RestoreSums(folder, in), std::nullopt);
+    EXPECT_EQ(in.Procs[0].Value, 1234.5);
+    EXPECT_EQ(in.Procs[1].Value, 7);  // not accumulating: untouched
+    EXPECT_EQ(in.Procs[2].Value, -0.25);
+    EXPECT_EQ(in.Procs[3].Value, 12345680);
+}
+
+TEST_F(SumsTest, MissingFileRestoresZeroAndSaveCreatesIt)
+{
+    const auto folder = Folder(dir_);
+    TAllData data;
+    data.Procs = {Proc(u8"Пробег", true, 3)};
+    ASSERT_EQ(RestoreSums(folder, data), std::nullopt);
+    EXPECT_EQ(data.Procs[0].Value, 0);
+    data.Procs[0].Value = 2.5;
+    ASSERT_EQ(SaveSums(folder, data), std::nullopt);
+    EXPECT_EQ(Get(folder / "log.sv"), W(u8"[Сохр_Формулы]\r\nПробег=2,50\r\n"));
+}
+
+TEST_F(SumsTest, NoAccumulatingFormulaLeavesTheFileAlone)
+{
+    const auto folder = Folder(dir_);
+    TAllData data;
+    data.Procs = {Proc(u8"Пробег", false, 3)};
+    ASSERT_EQ(SaveSums(folder, data), std::nullopt);
+    EXPECT_FALSE(std::filesystem::exists(folder / "log.sv"));
+}
+
+TEST_F(SumsTest, SameNameTwiceSharesOneEntry)
+{
+    const auto folder = Folder(dir_);
+    Put(folder / "log.sv", W(u8"[Сохр_Формулы]\nСумма=4,00\n"));
+    TAllData data;
+    data.Procs = {Proc(u8"Сумма", true), Proc(u8"сумма", true)};
+    ASSERT_EQ(RestoreSums(folder, data), std::nullopt);
+    EXPECT_EQ(data.Procs[0].Value, 4);
+    EXPECT_EQ(data.Procs[1].Value, 4);
+    data.Procs[0].Value = 10;
+    data.Procs[1].Value = 20;
+    ASSERT_EQ(SaveSums(folder, data), std::nullopt);
+    EXPECT_EQ(Get(folder / "log.sv"), W(u8"[Сохр_Формулы]\nСумма=20,00\n"));
+}
+
+TEST_F(SumsTest, RestoreStopsAtTheFirstEntryThatIsNoNumber)
+{
+    const auto folder = Folder(dir_);
+    Put(folder / "log.sv", W(u8"[Сохр_Формулы]\nА=1,5\nБ=\nВ=2,5\n"));
+    TAllData data;
+    data.Procs = {Proc(u8"А", true), Proc(u8"Б", true), Proc(u8"В", true)};
+    EXPECT_EQ(RestoreSums(folder, data), "'' is not a valid floating point value");
+    EXPECT_EQ(data.Procs[0].Value, 1.5);
+    EXPECT_EQ(data.Procs[1].Value, 0);
+    EXPECT_EQ(data.Procs[2].Value, 0);
+
+    // A point under a comma locale is no number either; the text is quoted as it is.
+    TAllData point;
+    point.Procs = {Proc(u8"А", true)};
+    EXPECT_EQ(RestoreSumsFromBytes(W(u8"[Сохр_Формулы]\nА=1.5 км\n"), point),
+              W(u8"'1.5 км' is not a valid floating point value"));
+}
+
+TEST_F(SumsTest, WriteFailureNamesTheFileAndChangesNothing)
+{
+    const auto missing = Folder(dir_) / "no such folder";
+    TAllData data;
+    data.Procs = {Proc(u8"Пробег", true, 1)};
+    const auto error = SaveSums(missing, data);
+    ASSERT_TRUE(error.has_value());
+    EXPECT_EQ(*error, "Unable to write to " + DisplayPath(missing / "log.sv"));
+    EXPECT_TRUE(std::filesystem::path(DisplayPath(missing / "log.sv")).is_absolute());
+    EXPECT_FALSE(std::filesystem::exists(missing));
+
+    // log.sv that cannot be read is not overwritten blind.
+    const auto folder = Folder(dir_);
+    ASSERT_TRUE(QDir(dir_.path()).mkdir("log.sv"));
+    EXPECT_TRUE(SaveSums(folder, data).has_value());
+    EXPECT_TRUE(std::filesystem::is_directory(folder / "log.sv"));
+}
+
+TEST_F(SumsTest, ReadOnlyFolderKeepsTheOldFile)
+{
+    const auto folder = Folder(dir_) / "ro";
+    std::filesystem::create_directory(folder);
+    const std::string before = W(u8"[Сохр_Формулы]\nПробег=1,00\n");
+    Put(folder / "log.sv", before);
+    namespace fs = std::filesystem;
+    fs::permissions(folder, fs::perms::owner_read | fs::perms::owner_exec);
+    const bool canWrite = QFile(QString::fromStdString((folder / "probe").string())).open(QIODevice::WriteOnly);
+    if (canWrite) {
+        fs::permissions(folder, fs::perms::owner_all);
+        GTEST_SKIP() << "permissions do not bind this user";
+    }
+    TAllData data;
+    data.Procs = {Proc(u8"Пробег", true, 5)};
+    const auto error = SaveSums(folder, data);
+    fs::permissions(folder, fs::perms::owner_all);
+    ASSERT_TRUE(error.has_value());
+    EXPECT_EQ(*error, "Unable to write to " + DisplayPath(folder / "log.sv"));
+    EXPECT_EQ(Get(folder / "log.sv"), before);
+}
+
+TEST(Language, CaptionsFoundInTheFile)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const auto folder = Folder(dir);
+    std::filesystem::create_directory(folder / "lang");
+    Put(folder / "lang" / "en.ini", "[logger]\nTabSheet1=Graphs\nbutton2 = \"Record log\"\nButton1=\n");
+
+    const TCaptions en = ReadLanguage(folder, "en");
+    EXPECT_EQ(en.TabSheet1, "Graphs");
+    EXPECT_EQ(en.TabSheet2, std::nullopt);
+    EXPECT_EQ(en.TabSheet3, std::nullopt);
+    EXPECT_EQ(en.Button1, "");
+    EXPECT_EQ(en.Button2, "Record log");
+
+    const TCaptions none = ReadLanguage(folder, "de");
+    EXPECT_FALSE(none.TabSheet1 || none.TabSheet2 || none.TabSheet3 || none.Button1 || none.Button2);
+
+    // A Cyrillic language name names a UTF-8 file name on disk.
+    Put(folder / "lang" / std::filesystem::path(u8"рус.ini"), W(u8"[Logger]\nTabSheet3=Момент\n"));
+    EXPECT_EQ(ReadLanguage(folder, W(u8"рус")).TabSheet3, W(u8"Момент"));
+}
