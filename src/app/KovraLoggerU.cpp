@@ -417,7 +417,13 @@ void TForm1::DrawPrib()
     if (PanelFrame.size() != Image1->size() || PanelBackground.size() != Image1->size())
         return;
     kovra::DrawPrib(settings_.Data, PanelBackground, PanelFrame);
-    Image1->picture() = PanelFrame;
+    // One block copy into the shown picture; assigning would share the frame
+    // and make the next frame detach (a full allocation and copy).
+    QImage& shown = Image1->picture();
+    if (shown.size() != PanelFrame.size() || shown.format() != PanelFrame.format())
+        shown = PanelFrame.copy();
+    else
+        Canvas(&shown).copyRect(0, 0, PanelFrame.width(), PanelFrame.height(), PanelFrame, 0, 0);
     Image1->repaint();
 }
 

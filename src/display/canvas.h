@@ -7,6 +7,23 @@
 //  - text is placed by the top-left corner of its cell;
 //  - colours are 0x00BBGGRR, and 0xFF0000xx names a desktop palette colour.
 // No antialiasing: positions are exact pixels.
+//
+// Pens: width 0 or 1 draws one-pixel lines (step i along the major axis puts
+// the minor axis at round(i * minor / major), halves toward the end) and
+// one-pixel outlines of the pixels nearest the ellipse. Wider pens work like
+// Windows geometric pens: the stroke is centred on the pixel centres of the
+// path, with round caps and joins, so both ends of a wide line are covered.
+// A zero-length line paints nothing.
+//
+// Fonts: a positive fontPixelHeight is the height of the character cell
+// (ascent + descent, as a positive Windows character height selects); a
+// negative one is the em height. fontPointSize > 0 sets the em height to
+// pt * 96 / 72 pixels (rounded), the screen's resolution being fixed at 96 dpi
+// so that pictures do not depend on the desktop. Text is never smoothed.
+// Measuring or drawing text needs a QGuiApplication.
+//
+// System colours come from the running QGuiApplication's palette where it has
+// an equivalent, otherwise from the Windows classic scheme.
 #pragma once
 
 #include <QColor>
@@ -73,6 +90,11 @@ private:
     QImage* img_ = nullptr;
     int penX_ = 0, penY_ = 0;
 };
+
+// Texts made only of digits, number signs, "E", "INF" and "NAN" are drawn
+// from cached glyph masks, pixel for pixel as the font engine draws them;
+// switching the cache off sends every text through the font engine.
+void SetGlyphCacheEnabled(bool on);
 
 // A new picture of w x h filled with c.
 QImage MakePicture(int w, int h, TColor fill);

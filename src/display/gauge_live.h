@@ -1,0 +1,37 @@
+// The gauge panel's live layer: one frame per completed sample cycle, drawn
+// over a plain copy of the background that DrawPribBack (gauge_back.h) made.
+// Only the moving parts are drawn here: needles, bar carets, value texts,
+// lamps and the clock. The finished frame is left in panelFrame for the window
+// to copy to the screen in one block, so no half-drawn frame is ever shown.
+#pragma once
+
+#include "config/model.h"
+
+#include <QImage>
+#include <QString>
+#include <QTime>
+
+namespace kovra {
+
+// Draws the frame for the gauges' current values (data.ValueOf of each
+// gauge's formula) and alarm states, and the clock showing `now`. The frame
+// takes the background's size. Values outside a scale pin the needle or caret
+// to the scale's end while the text shows the real value; NaN (no reading)
+// rests it at the scale's start.
+void DrawPrib(const TAllData& data, const QImage& panelBackground, QImage& panelFrame,
+              const QTime& now);
+// The same with the clock at the current local time.
+void DrawPrib(const TAllData& data, const QImage& panelBackground, QImage& panelFrame);
+
+// A gauge's value as shown: fixed point, 2 decimals, at most 7 significant
+// digits (scientific beyond that).
+QString ValueText(double v, char decimalSeparator);
+
+// Where value v stands on the gauge's scale (radians for a dial, a pixel
+// offset for a bar), kept between ScaleStart and ScaleEnd.
+double ScalePosition(const TPribor& g, double v);
+
+// The clock's text: the system's long time format.
+QString ClockText(const QTime& t);
+
+}  // namespace kovra

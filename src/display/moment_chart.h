@@ -1,0 +1,51 @@
+// The chart tab: one value (X, the formula of a chosen strip chart, whose top
+// value is X's full scale) against another (Y, a chosen formula), run by run.
+// A run starts when X rises above an eighth of its full scale: the plot is
+// cleared and, while X keeps rising, the curve is drawn point by point; when
+// X stops rising, the run's largest Y is written in the top-left corner.
+//
+// The window owns the two pictures (the axis strip and the plot) and one
+// TMomentSurfaces that draws on them; the plot's pen position is part of the
+// chart's state and carries from one call to the next. GUI thread only.
+#pragma once
+
+#include "config/model.h"
+#include "display/canvas.h"
+#include "display/strip_chart.h"
+
+#include <QImage>
+#include <QSize>
+
+namespace kovra {
+
+struct TMomentSurfaces {
+    Canvas Axis;  // the strip with the X labels
+    Canvas Plot;  // the plot area
+};
+
+// Attaches the surfaces to the two pictures with the toolkit's default
+// attributes: white brush, black pen and text, an 8-point font.
+void InitMomentSurfaces(TMomentSurfaces& s, QImage* axis, QImage* plot);
+
+// The attributes borrowed from strip chart c: on the plot its bar colour as a
+// 3-pixel pen, its font colour and size; on the axis strip its font colour for
+// pen and text. Both brushes take the panel colour.
+void SetupMomentSurfaces(TMomentSurfaces& s, const TStripChart& c, TColor panelColour);
+
+// The plot's font height for a strip chart's font height h in pixels: the
+// chart's size in points, taken back to pixels, as a font size handed from
+// one font to another comes out.
+int MomentFontHeight(int h);
+
+// Brings both pictures to their controls' sizes, clears them, and labels the
+// axis strip from 0 to chart c's top value. Without a chart, with a top value
+// of 0, or with room for a single label, the strip stays empty.
+void DrawMomentGrid(TMomentSurfaces& s, const TStripChart* c, QSize axisSize, QSize plotSize);
+
+// One cycle's point: X from chart c's formula, Y from d.MomentFormula, Y's
+// full scale d.MomentYMax (taken unsigned). Does nothing without a chart, or
+// when either full scale is 0. A point whose coordinate is not a number is
+// not drawn to (the pen stays); coordinates beyond the plot are clipped.
+void DrawMoment(TMomentSurfaces& s, TAllData& d, const TStripChart* c);
+
+}  // namespace kovra

@@ -1,0 +1,227 @@
+#include "display/gauge_live.h"
+
+#include "config/format.h"
+#include "display/canvas.h"
+#include "display/gauge_back.h"
+#include "display/picture.h"
+
+#include <QGuiApplication>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+
+namespace kovra {
+namespace {
+
+constexpr TColor kPanel = 0xFFFFFF;
+constexpr TColor kNeedle = 0xFF0000;  // blue
+constexpr TColor kText = 0x008000;    // dark green
+const double kInf = std::numeric_limits<double>::infinity();
+
+QRgb Rgb(TColor c) { return ToQColor(c).rgb() | 0xFF000000u; }
+
+int CountColour(const QImage& img, TColor c) {
+    int n = 0;
+    for (int y = 0; y < img.height(); ++y)
+        for (int x = 0; x < img.width(); ++x)
+            n += img.pixel(x, y) == Rgb(c);
+    return n;
+}
+
+class GaugeLive : public ::testing::Test {
+protected:
+    void SetUp() override {
+        SetDecimalSeparatorForTesting('.');
+        data.Procs.resize(1);
+        data.Gauges.reserve(16);  // references from Add stay valid
+    }
+    void TearDown() override { SetDecimalSeparatorForTesting(0); }
+
+    TPribor& Add(std::uint8_t kind, int size, int x, int y) {
+        TPribor g;
+        g.Kind = kind;
+        g.Size = std::uint16_t(size);
+        g.X = std::uint16_t(x);
+        g.Y = std::uint16_t(y);
+        g.Minimum = 0;
+        g.Maximum = 100;
+        g.ScaleDivisions = 10;
+        g.LabelDigits = 0;
+        g.NeedleColor = kNeedle;
+        g.TextColor = kText;
+        g.ScaleColor = 0x808080;
+        data.Gauges.push_back(g);
+        return data.Gauges.back();
+    }
+    // A 444 x 250 panel: one panel unit per pixel.
+    void Back() { DrawPribBack(data, kPanel, 444, 250, dir.path().toStdString(), background, frame); }
+    QImage Frame(double value) {
+        data.Procs[0].Value = value;
+        DrawPrib(data, background, frame, QTime(12, 34, 56));
+        return frame;
+    }
+    // The background with one text drawn the way the live layer draws it.
+    QImage WithText(int x, int y, int pixelHeight, TColor colour, const QString& text) {
+        QImage img = background.copy();
+        Canvas c(&img);
+        c.brushStyle = BrushStyle::Clear;
+        c.fontPixelHeight = pixelHeight;
+        c.fontColor = colour;
+        c.textOut(x, y, text);
+        return img;
+    }
+
+    QTemporaryDir dir;
+    TAllData data;
+    QImage background, frame;
+};
+
+TEST(ScalePosition, ValuesOutsideTheScaleStopAtItsEnds) {
+    TPribor g;
+    g.Minimum = 0;
+    g.Maximum = 100;
+    g.ScaleStart = 10;
+    g.ScaleEnd = 190;
+    const struct { double v, pos; } cases[] = {
+        {50, 100}, {0, 10}, {100, 190}, {150, 190}, {-5, 10},
+        {1e308, 190}, {kInf, 190}, {-kInf, 10}, {std::nan(""), 10},
+    };
+    for (const auto& c : cases)
+        EXPECT_DOUBLE_EQ(ScalePosition(g, c.v), c.pos) << c.v;
+    g.Minimum = std::numeric_limits<std::int32_t>::min();  // a span beyond 32 bits
+    g.Maximum = std::numeric_limits<std::int32_t>::max();
+    EXPECT_NEAR(ScalePosition(g, 0), 100, 1e-6);
+}
+
+TEST(ValueText, TwoDecimalsAndSevenSignificantDigits) {
+    EXPECT_EQ(ValueText(1234.567, '.'), "1234.57");
+    EXPECT_EQ(ValueText(1234.567, ','), "1234,57");
+    const QString big = ValueText(12345678, '.');
+    EXPECT_TRUE(big.startsWith("1.234568E")) << big.toStdString();
+}
+
+TEST_F(GaugeLive, DialAboveMaximumPointsAtTheMaximumGraduation) {
+    TPribor& d = Add(0, 100, 10, 10);  // maximum at 3 o'clock: a level needle
+    d.StartAngle = 180;
+    d.EndAngle = 0;
+    Back();
+    // Rows above the value text (which starts at cy + S / 10) hold the needle.
+    const QRect needleRows(0, 0, 444, 110 + 10);
+    const QImage atMax = Frame(100).copy(needleRows);
+    EXPECT_EQ(atMax.pixel(110 + 80, 110), Rgb(kNeedle));
+    EXPECT_EQ(atMax.pixel(110 - 15, 110), Rgb(kNeedle));  // the tail
+    for (double v : {100.5, 1e9, 1e300, kInf})
+        EXPECT_EQ(Frame(v).copy(needleRows), atMax) << v;
+    EXPECT_NE(Frame(99).copy(needleRows), atMax);
+    // The text still shows the real value.
+    EXPECT_NE(Frame(1e9), Frame(100));
+    // No reading rests the needle at the minimum.
+    EXPECT_EQ(Frame(std::nan("")).copy(needleRows), Frame(0).copy(needleRows));
+}
+
+TEST_F(GaugeLive, BarCaretsTouchTheScaleAtTheMinimumEnd) {
+    Add(1, 100, 10, 10);                    // horizontal: minimum at the left
+    Add(1, 100, 250, 10).Horizontal = true; // vertical: minimum at the bottom
+    Back();
+    const QImage f = Frame(0);
+    // th = 20; the tip lies on the scale line, at ScaleStart.
+    EXPECT_EQ(f.pixel(10 + 10, 10 + 40 + 7), Rgb(kNeedle));
+    EXPECT_EQ(f.pixel(250 + 13, 10 + 190), Rgb(kNeedle));
+    const QImage top = Frame(100);
+    EXPECT_EQ(top.pixel(10 + 190, 10 + 40 + 7), Rgb(kNeedle));
+    EXPECT_EQ(top.pixel(250 + 13, 10 + 50), Rgb(kNeedle));
+}
+
+TEST_F(GaugeLive, ReadoutKeepsItsFirstCharacters) {
+    TPribor& r = Add(2, 100, 20, 30);
+    Back();
+    for (auto [digits, shown] : {std::pair{4, "1234"}, {3, "123"}, {50, "1234.57"}}) {
+        r.LabelDigits = std::uint16_t(digits);
+        EXPECT_EQ(Frame(1234.567), WithText(20, 30 + 20, 20, kText, shown)) << digits;
+    }
+    r.AlarmActive = true;
+    EXPECT_EQ(Frame(1234.567), WithText(20, 50, 20, 255, "1234.57"));
+}
+
+TEST_F(GaugeLive, CaptionLampTurnsRedOnlyWhileItsAlarmHolds) {
+    TPribor& lamp = Add(3, 100, 20, 30);
+    lamp.Name = "OIL";
+    TPribor& next = Add(3, 100, 20, 100);
+    next.Name = "FAN";
+    Back();
+    const QImage off = Frame(0);
+    EXPECT_GT(CountColour(off.copy(0, 0, 444, 90), kText), 0);
+    EXPECT_EQ(CountColour(off, 255), 0);
+    data.Gauges[0].AlarmActive = true;
+    const QImage on = Frame(0);
+    EXPECT_GT(CountColour(on.copy(0, 0, 444, 90), 255), 0);
+    EXPECT_EQ(CountColour(on.copy(0, 0, 444, 90), kText), 0);
+    // The next gauge sets its own colour again.
+    EXPECT_GT(CountColour(on.copy(0, 90, 444, 160), kText), 0);
+}
+
+TEST_F(GaugeLive, IconLampsShowTheirPictureAndLaterGaugesDrawOnTop) {
+    for (TColor c : {0x0000FFu, 0x00FF00u}) {
+        TPribor& g = Add(4, 100, 40, 40);
+        g.IconOff = std::make_shared<TPicture>(TPicture{MakePicture(30, 30, 0)});
+        g.IconOn = std::make_shared<TPicture>(TPicture{MakePicture(30, 30, c)});
+    }
+    data.Gauges[0].IconOff->image = MakePicture(40, 40, 0x123456);
+    // No background pass: the pictures set above stay.
+    background = MakePicture(444, 250, kPanel);
+    for (TPribor& g : data.Gauges) {
+        g.ScaledX = g.ScaledY = 40;
+        g.ScaledSize = 100;
+    }
+    QImage f = Frame(0);
+    EXPECT_EQ(f.pixel(45, 45), qRgb(0, 0, 0));
+    EXPECT_EQ(f.pixel(75, 75), Rgb(0x123456));  // only the first one's picture reaches here
+    data.Gauges[0].AlarmActive = data.Gauges[1].AlarmActive = true;
+    f = Frame(0);
+    EXPECT_EQ(f.pixel(45, 45), qRgb(0, 255, 0));
+    EXPECT_EQ(f.pixel(75, 75), Rgb(kPanel));
+}
+
+TEST_F(GaugeLive, ClockIsDrawnOnlyWhenVisible) {
+    data.ClockSize = 100;
+    data.ClockX = 300;
+    data.ClockY = 200;
+    data.ClockColor = 0x0000FF;
+    Back();
+    EXPECT_EQ(Frame(0), background);
+    data.ClockVisible = true;
+    QImage expected = background.copy();
+    Canvas c(&expected);
+    c.brushStyle = BrushStyle::Clear;
+    c.fontPointSize = 13;
+    c.fontColor = 0x0000FF;
+    c.textOut(300, 200, ClockText(QTime(12, 34, 56)));
+    EXPECT_EQ(Frame(0), expected);
+}
+
+TEST_F(GaugeLive, FramesOfAnySizeAndGaugesWithoutScaleAreSafe) {
+    Add(0, 100, 10, 10).Inert = true;
+    Add(2, 100, 10, 10).Inert = true;
+    TPribor& noScale = Add(1, 100, 10, 10);
+    Back();
+    noScale.Maximum = noScale.Minimum;  // after the background pass
+    frame = QImage();                    // the window lost its frame
+    EXPECT_EQ(Frame(kInf), background);
+    background = QImage();
+    EXPECT_TRUE(Frame(1).isNull());
+}
+
+}  // namespace
+}  // namespace kovra
+
+int main(int argc, char** argv) {
+    // Fonts need a GUI application; test discovery runs without a display.
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QGuiApplication app(argc, argv);
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
