@@ -1,11 +1,192 @@
+// kovra record [--settings FOLDER] [--port NAME] [--duration S]: polls the ECU
+// headless with the logger's serial worker and records every completed cycle
+// into FOLDER/logs, as the window does (cycle processing, log name and format,
+// journal). Ctrl-C, a termination request or the end of the duration stops
+// and saves; the saved log's path goes to standard output.
 #include "commands.h"
+
+#include "config/cp1251.h"
+#include "config/settings.h"
+#include "link/comm_thread.h"
+#include "link/port_name.h"
+#include "platform/stop_signal.h"
+#include "record/cycle.h"
+#include "record/journal.h"
+#include "record/log_file.h"
+#include "record/log_format.h"
+#include "record/recorder.h"
+
+#include <QCoreApplication>
+#include <QTimer>
+
+#include <cstdio>
+#include <filesystem>
+#include <memory>
+#include <string>
 
 namespace kovra::cli {
 
+namespace {
+
+struct TRecordOptions {
+    std::string Folder = ".";
+    std::string Port;
+    double Duration = 0;
+};
+
+// Takes the worker's entries on the main thread and runs each completed
+// cycle through the cycle processing, which appends it to the recording.
+class TCycleRunner : public QObject {
+public:
+    TCycleRunner(TCommThread& comm, TCycle& cycle) : comm_(comm), cycle_(cycle) {}
+
+    void Drain()
+    {
+        TCycleSample s;
+        while (comm_.TakeSample(s))
+            Take(s);
+    }
+    std::uint64_t Cycles() const { return cycles_; }
+    std::uint64_t Failures() const { return failures_; }
+
+protected:
+    bool event(QEvent* e) override
+    {
+        if (e->type() != WM_CYCLE_DONE)
+            return QObject::event(e);
+        Drain();
+        return true;
+    }
+
+private:
+    void Take(const TCycleSample& s)
+    {
+        switch (s.Kind) {
+        case TCycleSample::TKind::Cycle: {
+            ++cycles_;
+            const TCycleOutcome o = cycle_.LogPrint(s.Sample, -1);
+            if (!o.Ok() && failures_++ == 0)
+                std::fprintf(stderr, "kovra record: formula %zu: %s (reported once; the cycles are still recorded)\n",
+                             o.FailedFormula, o.Message());
+            break;
+        }
+        case TCycleSample::TKind::Resend:
+            cycle_.LastCycleTime = s.TimeOfDay;
+            break;
+        case TCycleSample::TKind::PortLost:
+            std::fprintf(stderr, "kovra record: port lost: %s\n", s.Text.toStdString().c_str());
+            break;
+        case TCycleSample::TKind::PortOpen:
+            std::fprintf(stderr, "kovra record: port open: %s\n", s.Text.toStdString().c_str());
+            break;
+        }
+    }
+
+    TCommThread& comm_;
+    TCycle& cycle_;
+    std::uint64_t cycles_ = 0;
+    std::uint64_t failures_ = 0;
+};
+
+int RunRecord(const TRecordOptions& o)
+{
+    int argc = 1;
+    char name[] = "kovra";
+    char* argv[] = {name, nullptr};
+    QCoreApplication app(argc, argv);
+
+    const std::filesystem::path folder(o.Folder);
+    TSettings settings = LoadSettings(folder);
+    if (!settings.FileFound)
+        std::fprintf(stderr, "kovra record: no %s in %s, recording with the defaults\n", kSettingsFileName,
+                     o.Folder.c_str());
+    const std::filesystem::path logs = LogsFolder(folder);
+    std::error_code ec;
+    if (!std::filesystem::is_directory(logs, ec)) {
+        std::fprintf(stderr, "kovra record: %s is not a folder; logs are saved there and it is never created\n",
+                     logs.string().c_str());
+        return 2;
+    }
+    for (const TRecoveredJournal& r : RecoverJournals(folder)) {
+        if (r.Status == 0)
+            std::fprintf(stderr, "kovra record: recovered %zu records of an unsaved recording into %s%s\n",
+                         r.Records, r.Log.string().c_str(),
+                         r.DroppedBytes ? " (its cut-short last record left out)" : "");
+        else
+            std::fprintf(stderr, "kovra record: could not recover %s: %s\n", r.Journal.string().c_str(),
+                         r.Message.c_str());
+    }
+
+    TCommSettings comm = CommSettingsFrom(settings);
+    if (!o.Port.empty())
+        comm.PortName = Utf8ToCp1251(o.Port);
+    if (comm.Areas.empty()) {
+        std::fprintf(stderr, "kovra record: the settings have no area to poll\n");
+        return 2;
+    }
+
+    CompileFormulas(settings);
+    TRecorder recorder(folder, settings.Data.SampleLength);
+    TCycle cycle(settings.Data, ChartFormulas(settings), nullptr, &recorder);
+    cycle.TouchLastCycleTime();
+
+    TCommThread worker;
+    TCycleRunner runner(worker, cycle);
+    worker.Configure(comm);
+    worker.SetConsumer(&runner);
+
+    InstallStopRequestHandler();
+    recorder.Start();
+    if (!recorder.Journal().Active())
+        std::fprintf(stderr, "kovra record: no journal (%s): a crash would lose the recording\n",
+                     IoErrorMessage(recorder.Journal().LastError()).c_str());
+    std::fprintf(stderr, "kovra record: recording %zu sample bytes from %s; Ctrl-C stops and saves\n",
+                 comm.SampleLength, ResolvePortName(comm.PortName).toStdString().c_str());
+    worker.Start();
+    worker.SendRequest();
+
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+        recorder.Tick();
+        if (StopRequested())
+            QCoreApplication::quit();
+    });
+    poll.start(100);
+    if (o.Duration > 0)
+        QTimer::singleShot(static_cast<int>(o.Duration * 1000), &app, &QCoreApplication::quit);
+    app.exec();
+
+    worker.Stop();
+    runner.Drain();  // cycles that completed before the stop
+    const TSaveResult saved = recorder.StopAndSave();
+    std::fprintf(stderr, "kovra record: %llu cycles\n", static_cast<unsigned long long>(runner.Cycles()));
+    if (!saved.Ok()) {
+        std::fprintf(stderr, "kovra record: saving %s failed: %s\n", saved.Path.string().c_str(),
+                     saved.Message.c_str());
+        if (recorder.Journal().Active())
+            std::fprintf(stderr, "kovra record: the recording stays in %s and is recovered at the next start\n",
+                         recorder.Journal().Path().string().c_str());
+        return 1;
+    }
+    std::printf("%s\n", saved.Path.string().c_str());
+    return 0;
+}
+
+}  // namespace
+
 void AddRecordCommand(CLI::App& app)
 {
-    auto* cmd = app.add_subcommand("record", "not built yet");
-    cmd->callback([] { ExitWith(2); });
+    auto options = std::make_shared<TRecordOptions>();
+    auto* cmd = app.add_subcommand(
+        "record", "Record the ECU's samples headless into FOLDER/logs until Ctrl-C or the duration ends");
+    cmd->add_option("--settings", options->Folder, "folder holding set.ini and logs/")->capture_default_str();
+    cmd->add_option("--port", options->Port, "serial port to open instead of the one in set.ini");
+    cmd->add_option("--duration", options->Duration, "stop and save after S seconds (0: only on Ctrl-C)")
+        ->check(CLI::NonNegativeNumber);
+    cmd->callback([options] {
+        if (const int code = RunRecord(*options); code != 0)
+            ExitWith(code);
+    });
 }
 
 }  // namespace kovra::cli

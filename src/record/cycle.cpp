@@ -1,0 +1,130 @@
+#include "record/cycle.h"
+
+#include "config/settings.h"
+#include "record/recorder.h"
+
+#include <QTime>
+
+#include <cmath>
+
+namespace kovra {
+
+double CurrentTimeOfDay() { return QTime::currentTime().msecsSinceStartOfDay() / 86400000.0; }
+
+TCycle::TCycle(TAllData& data, std::vector<std::uint16_t> chartFormulas, TCycleDisplays* displays,
+               TRecorder* recorder)
+    : data_(data), charts_(std::move(chartFormulas)), displays_(displays), recorder_(recorder)
+{
+}
+
+long double TCycle::VariableValue(const TPerem& v, std::span<const std::uint8_t> sample, float t) const
+{
+    switch (v.Kind) {
+    case 0: {
+        const std::uint8_t byte = v.SampleIndex < sample.size() ? sample[v.SampleIndex] : 0;
+        if (!v.IsBit)
+            return byte;
+        // Bit 1 is the least significant; 0 and numbers past 8 name no bit of a byte.
+        if (v.BitNumber < 1 || v.BitNumber > 8)
+            return 0;
+        return (byte >> (v.BitNumber - 1)) & 1;
+    }
+    case 1:
+        return data_.ValueOf(v.FormulaIndex);
+    case 2: {
+        long double days = static_cast<long double>(t) - static_cast<long double>(LastCycleTime);
+        // The clock restarts at midnight. Only a wrap is mended: the few
+        // milliseconds by which the single-precision t can fall behind a
+        // re-send's exact time stay as they are.
+        if (days < -0.5L)
+            days += 1.0L;
+        return days * 86400.0L;
+    }
+    default:
+        return 0;  // never called: such slots are not written
+    }
+}
+
+TCycleOutcome TCycle::LogPrint(std::span<const std::uint8_t> sample, int activePage)
+{
+    return LogPrintAt(sample, activePage, clock_());
+}
+
+TCycleOutcome TCycle::LogPrintAt(std::span<const std::uint8_t> sample, int activePage, double timeOfDay)
+{
+    const float t = static_cast<float>(timeOfDay);
+
+    if (recorder_ && recorder_->IsRecording())
+        recorder_->Append(t, sample);
+
+    TFormula* compiled = data_.Formulas.get();
+    for (std::size_t i = 0; i < data_.Procs.size(); ++i) {
+        TProc& p = data_.Procs[i];
+        long double r = 0;
+        if (compiled) {
+            TFormula& f = compiled[i];
+            for (std::size_t j = 0; j < p.Vars.size(); ++j) {
+                const TPerem& v = p.Vars[j];
+                if (v.Kind <= 2)
+                    f.SetSlot(j, VariableValue(v, sample, t));
+            }
+            const TEvalResult e = Evaluate(f);
+            if (e.Error != FpError::None)
+                return {e.Error, i};
+            r = e.Value;
+        }
+        const long double sum = p.Accumulate ? static_cast<long double>(p.Value) + r : r;
+        // Storing a result beyond a double's range is itself an overflow.
+        const double stored = static_cast<double>(sum);
+        if (std::isinf(stored))
+            return {FpError::Overflow, i};
+        p.Value = stored;
+    }
+
+    LastCycleTime = t;
+
+    if (displays_)
+        for (std::size_t k = 0; k < charts_.size(); ++k)
+            displays_->AddToChart(k, data_.ValueOf(charts_[k]));
+
+    for (TPribor& g : data_.Gauges) {
+        g.AlarmActive = false;
+        if (!g.AlarmEnabled)
+            continue;
+        const bool above = data_.ValueOf(g.FormulaIndex) > g.AlarmLevel;
+        if (above != g.AlarmBelow) {
+            if (g.AlarmSound && displays_)
+                displays_->PlayAlarm();
+            g.AlarmActive = true;
+        }
+    }
+
+    if (displays_) {
+        if (activePage == 1)
+            displays_->DrawPrib();
+        else if (activePage == 2)
+            displays_->DrawMoment();
+    }
+    return {};
+}
+
+std::vector<std::uint16_t> ChartFormulas(const TSettings& settings)
+{
+    std::vector<std::uint16_t> charts;
+    charts.reserve(settings.Loggers.size());
+    for (const TLogSettings& l : settings.Loggers)
+        charts.push_back(l.FormulaIndex);
+    return charts;
+}
+
+void CompileFormulas(TSettings& settings)
+{
+    TAllData& d = settings.Data;
+    d.Formulas = std::make_unique<TFormula[]>(d.Procs.size());
+    for (std::size_t i = 0; i < d.Procs.size(); ++i) {
+        const std::string text = i < settings.FormulaTexts.size() ? settings.FormulaTexts[i] : "0";
+        CompileFormula(d.Formulas[i], text, VariableNames(d.Procs[i]));
+    }
+}
+
+}  // namespace kovra

@@ -1,0 +1,91 @@
+// Processing of one completed sample cycle: from the sample buffer's raw
+// bytes to formula values, strip-chart steps, alarm states and a redraw.
+//
+// The window calls LogPrint once per completed cycle, on its own thread, with
+// the sample buffer and the index of the page shown. In order:
+//   1. one clock reading t, held in single precision;
+//   2. the sample record, when the recorder is recording;
+//   3. for every formula: its variables into its slots, its evaluation, and
+//      its value replaced or accumulated;
+//   4. LastCycleTime := t;
+//   5. every strip chart gets its formula's value;
+//   6. every gauge's alarm (and the alarm sound when asked for);
+//   7. DrawPrib on page 1, DrawMoment on page 2.
+// A formula whose evaluation fails ends the cycle there: its value and the
+// later formulas keep what they held, LastCycleTime stays, steps 5 to 7 do not
+// run, and the failure's message comes back to the caller to show.
+#pragma once
+
+#include "config/model.h"
+#include "formcomp/formula.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <span>
+#include <vector>
+
+namespace kovra {
+
+class TRecorder;
+
+// What a cycle drives on screen; the window implements it.
+struct TCycleDisplays {
+    virtual ~TCycleDisplays() = default;
+    virtual void AddToChart(std::size_t chart, double value) = 0;
+    virtual void DrawPrib() = 0;
+    virtual void DrawMoment() = 0;
+    // Play ".\alarm.wav" without interrupting a sound that is playing.
+    virtual void PlayAlarm() = 0;
+};
+
+// The time of day now as a fraction of a day (millisecond resolution).
+double CurrentTimeOfDay();
+
+struct TCycleOutcome {
+    FpError Error = FpError::None;
+    std::size_t FailedFormula = 0;  // when Error is not None
+    bool Ok() const { return Error == FpError::None; }
+    // "Invalid floating point operation", ...; empty when Ok.
+    const char* Message() const { return Ok() ? "" : FpErrorMessage(Error); }
+};
+
+class TCycle {
+public:
+    // chartFormulas: the formula of every strip chart, in chart order.
+    // data and displays must outlive the cycle; displays and recorder may be null.
+    TCycle(TAllData& data, std::vector<std::uint16_t> chartFormulas,
+           TCycleDisplays* displays = nullptr, TRecorder* recorder = nullptr);
+
+    // The clock of step 1 (tests set their own).
+    void SetClock(std::function<double()> timeOfDay) { clock_ = std::move(timeOfDay); }
+
+    // One cycle timed by the clock, read once here.
+    TCycleOutcome LogPrint(std::span<const std::uint8_t> sample, int activePage);
+    // One cycle timed timeOfDay (fraction of a day; held in single precision
+    // like a clock reading): for samples replayed from a log.
+    TCycleOutcome LogPrintAt(std::span<const std::uint8_t> sample, int activePage, double timeOfDay);
+
+    // The previous cycle's t, or the watchdog's last re-send, or start-up.
+    double LastCycleTime = 0;
+    // What the watchdog does on each re-send, and start-up once.
+    void TouchLastCycleTime() { LastCycleTime = clock_(); }
+
+private:
+    long double VariableValue(const TPerem& v, std::span<const std::uint8_t> sample, float t) const;
+
+    TAllData& data_;
+    std::vector<std::uint16_t> charts_;
+    TCycleDisplays* displays_;
+    TRecorder* recorder_;
+    std::function<double()> clock_ = CurrentTimeOfDay;
+};
+
+// The strip charts' formulas of a settings file, in chart order.
+std::vector<std::uint16_t> ChartFormulas(const TSettings& settings);
+
+// Sizes Formulas to the formulas and compiles each over its variables' names
+// (what the window's start-up does; the tools need the same).
+void CompileFormulas(TSettings& settings);
+
+}  // namespace kovra

@@ -1,0 +1,50 @@
+// The log file (".xlg") and its sample records.
+//
+// A log is the sample length N (one byte), then one record per completed
+// cycle: hour, minute, second, milliseconds / 5 (0 to 200), then the N sample
+// bytes. No header beyond N, no count, no end marker: a reader knows the
+// number of records only from the file's length.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <string>
+
+namespace kovra {
+
+inline constexpr std::size_t kStampSize = 4;
+
+struct TTimeStamp {
+    std::uint8_t Hour = 0;
+    std::uint8_t Minute = 0;
+    std::uint8_t Second = 0;
+    std::uint8_t Fifths = 0;  // milliseconds / 5, rounded: 0 to 200
+
+    // Milliseconds since midnight that the stamp stands for (Fifths 200 of
+    // 23:59:59 gives a full day).
+    std::int64_t MsOfDay() const;
+    // Hour, minute and second within range and Fifths at most 200.
+    bool Valid() const;
+};
+
+// The stamp of a cycle timed t (time of day as a fraction of a day, held in
+// single precision as the cycle reads it). A t that rounds up to a whole day
+// is midnight of the next day.
+TTimeStamp StampOf(float t);
+
+// What a log's bytes hold, found without reading past them.
+struct TLogShape {
+    bool HasHeader = false;          // at least the byte N
+    std::size_t SampleLength = 0;    // N
+    std::size_t RecordSize = 0;      // 4 + N
+    std::size_t Records = 0;         // whole records
+    std::size_t TrailingBytes = 0;   // a partial last record, left out
+};
+TLogShape InspectLog(std::span<const std::uint8_t> bytes);
+
+// The text the user sees for a failed log save (status numbering of
+// platform/files.h): "Disk full", "I/O error 123", ...
+std::string IoErrorMessage(int status);
+
+}  // namespace kovra

@@ -1,0 +1,33 @@
+// Where logs and journals are written: the operating system's files, or in
+// tests a stand-in that fails on demand. Statuses are those of
+// platform/files.h (0 success, kFileExists when a name is taken, ...).
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+
+namespace kovra {
+
+class TLogOutput {
+public:
+    virtual ~TLogOutput() = default;
+    // All of the bytes or a failure status.
+    virtual int Write(const std::uint8_t* data, std::size_t size) = 0;
+    virtual int Sync() = 0;
+    virtual int Close() = 0;
+};
+
+class TLogStorage {
+public:
+    virtual ~TLogStorage() = default;
+    // Creates a file that does not exist yet: never replaces one.
+    virtual std::unique_ptr<TLogOutput> CreateNew(const std::filesystem::path& path, int& status) = 0;
+    virtual bool Remove(const std::filesystem::path& path) = 0;
+};
+
+// The real file system.
+std::shared_ptr<TLogStorage> OsLogStorage();
+
+}  // namespace kovra

@@ -1,0 +1,119 @@
+#include "record/journal.h"
+
+#include "platform/files.h"
+#include "record/recorder.h"
+#include "record_test_util.h"
+
+#include <gtest/gtest.h>
+
+#include <QTemporaryDir>
+
+#include <filesystem>
+#include <vector>
+
+namespace kovra {
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+namespace fs = std::filesystem;
+
+const QDateTime kRecovery(QDate(2026, 3, 1), QTime(8, 0, 9));
+
+struct JournalTest : ::testing::Test {
+    QTemporaryDir dir;
+    fs::path program = dir.path().toStdString();
+    fs::path logs = program / "logs";
+    TLogNaming naming{[] { return kRecovery; }, "dd.MM.yyyy"};
+
+    void SetUp() override { fs::create_directory(logs); }
+
+    // N = 2, then `records` records, then `tail` bytes of a record cut short.
+    static Bytes Journal(int records, int tail)
+    {
+        Bytes b{2};
+        for (int k = 0; k < records; ++k)
+            b.insert(b.end(), {8, 0, static_cast<std::uint8_t>(k), 10, static_cast<std::uint8_t>(k), 0x77});
+        b.insert(b.end(), static_cast<std::size_t>(tail), 0xEE);
+        return b;
+    }
+};
+
+TEST_F(JournalTest, ALeftJournalBecomesALogWithoutItsPartialLastRecord)
+{
+    const struct {
+        int records, tail;
+    } cases[] = {{3, 0}, {3, 5}, {0, 0}, {0, 4}};
+    for (const auto& c : cases) {
+        const fs::path journal = logs / "journal-999999-1.xjr";
+        test::WriteBytes(journal, Journal(c.records, c.tail));
+        const auto done = RecoverJournals(program, naming);
+        ASSERT_EQ(done.size(), 1u);
+        EXPECT_EQ(done[0].Status, 0) << done[0].Message;
+        EXPECT_EQ(done[0].Records, static_cast<std::size_t>(c.records));
+        EXPECT_EQ(done[0].DroppedBytes, static_cast<std::size_t>(c.tail));
+        EXPECT_EQ(test::ReadBytes(done[0].Log), Journal(c.records, 0));
+        EXPECT_EQ(done[0].Log, logs / "01.03.2026-809.xlg");
+        EXPECT_FALSE(fs::exists(journal));
+        fs::remove(done[0].Log);
+    }
+}
+
+TEST_F(JournalTest, AnEmptyJournalIsOnlyRemovedAndNamesTakenGetASuffix)
+{
+    test::WriteBytes(logs / "journal-1-1.xjr", {});
+    test::WriteBytes(logs / "journal-1-2.xjr", Journal(1, 0));
+    test::WriteBytes(logs / "01.03.2026-809.xlg", {7});
+    const auto done = RecoverJournals(program, naming);
+    ASSERT_EQ(done.size(), 1u);
+    EXPECT_EQ(done[0].Log, logs / "01.03.2026-809-2.xlg");
+    EXPECT_EQ(test::FilesIn(logs, ".xjr").size(), 0u);
+    EXPECT_EQ(test::ReadBytes(logs / "01.03.2026-809.xlg"), Bytes{7});
+}
+
+TEST_F(JournalTest, ARecorderThatEndsWhileRecordingLeavesEveryRecordForRecovery)
+{
+    Bytes recorded;
+    {
+        TRecorder r(program, 2);
+        r.Start();
+        for (int i = 0; i < 50; ++i)
+            r.Append(0.4f, Bytes{static_cast<std::uint8_t>(i), 1});
+        recorded = r.LogBuffer();
+        // A running recording is not recovered from under its owner.
+        EXPECT_TRUE(RecoverJournals(program, naming).empty());
+        EXPECT_EQ(test::FilesIn(logs, ".xjr").size(), 1u);
+    }
+    const auto done = RecoverJournals(program, naming);
+    ASSERT_EQ(done.size(), 1u);
+    EXPECT_EQ(done[0].Records, 50u);
+    EXPECT_EQ(test::ReadBytes(done[0].Log), recorded);
+    EXPECT_TRUE(test::FilesIn(logs, ".xjr").empty());
+    EXPECT_TRUE(test::FilesIn(logs, ".lock").empty());
+}
+
+TEST_F(JournalTest, AJournalWhoseLogCannotBeWrittenStaysForTheNextStart)
+{
+    const fs::path journal = logs / "journal-5-5.xjr";
+    test::WriteBytes(journal, Journal(2, 0));
+    auto storage = std::make_shared<test::TFailingStorage>();
+    storage->CreateFailure = kFileDiskFull;
+    const auto failed = RecoverJournals(program, naming, storage);
+    ASSERT_EQ(failed.size(), 1u);
+    EXPECT_EQ(failed[0].Message, "Disk full");
+    EXPECT_EQ(test::ReadBytes(journal), Journal(2, 0));
+
+    const auto done = RecoverJournals(program, naming);
+    ASSERT_EQ(done.size(), 1u);
+    EXPECT_EQ(done[0].Status, 0);
+    EXPECT_FALSE(fs::exists(journal));
+}
+
+TEST_F(JournalTest, NoLogsFolderNothingToRecover)
+{
+    fs::remove(logs);
+    EXPECT_TRUE(RecoverJournals(program, naming).empty());
+    EXPECT_FALSE(fs::exists(logs));
+}
+
+}  // namespace
+}  // namespace kovra

@@ -1,0 +1,285 @@
+#include "record/recorder.h"
+
+#include "platform/files.h"
+#include "record/log_format.h"
+#include "record_test_util.h"
+
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <filesystem>
+#include <vector>
+
+namespace kovra {
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+namespace fs = std::filesystem;
+
+const QDateTime kStop(QDate(2026, 12, 7), QTime(14, 5, 37));
+
+double At(int h, int m, int s, int ms) { return (((h * 60 + m) * 60 + s) * 1000.0 + ms) / 86400000.0; }
+
+// A program folder with its logs folder, a fixed clock and date format.
+struct RecorderTest : ::testing::Test {
+    QTemporaryDir dir;
+    fs::path program = dir.path().toStdString();
+    fs::path logs = program / "logs";
+    std::shared_ptr<test::TFailingStorage> storage = std::make_shared<test::TFailingStorage>();
+
+    void SetUp() override { fs::create_directory(logs); }
+
+    std::unique_ptr<TRecorder> Make(std::size_t n, QDateTime when = kStop, QString format = "dd.MM.yyyy")
+    {
+        auto r = std::make_unique<TRecorder>(program, n);
+        r->SetStorage(storage);
+        r->SetNaming({[when] { return when; }, format});
+        return r;
+    }
+};
+
+TEST(LogFormat, StampsCountFifthsOfAMillisecondRoundedAsTheClockWasHeld)
+{
+    struct {
+        double t;
+        TTimeStamp expected;
+    } const cases[] = {
+        {At(0, 0, 0, 998), {0, 0, 0, 200}},
+        {At(0, 0, 0, 999), {0, 0, 0, 200}},
+        {At(0, 0, 0, 997), {0, 0, 0, 199}},
+        {At(0, 0, 0, 3), {0, 0, 0, 1}},
+        {At(1, 2, 3, 400), {1, 2, 3, 80}},
+        {At(23, 59, 59, 999), {0, 0, 0, 0}},  // single precision rounds it up to midnight
+    };
+    for (const auto& c : cases) {
+        const TTimeStamp s = StampOf(static_cast<float>(c.t));
+        EXPECT_EQ((Bytes{s.Hour, s.Minute, s.Second, s.Fifths}),
+                  (Bytes{c.expected.Hour, c.expected.Minute, c.expected.Second, c.expected.Fifths}))
+            << c.t;
+    }
+}
+
+TEST(LogFormat, NamesAreTheShortDateAndUnpaddedTimeWithUnsafeSeparatorsReplaced)
+{
+    struct {
+        const char* format;
+        QTime time;
+        const char* expected;
+    } const cases[] = {
+        {"dd.MM.yyyy", QTime(14, 5, 37), "07.12.2026-14537"},
+        {"dd.MM.yyyy", QTime(1, 11, 5), "07.12.2026-1115"},
+        {"dd.MM.yyyy", QTime(11, 1, 5), "07.12.2026-1115"},
+        {"M/d/yyyy", QTime(0, 0, 0), "12-7-2026-000"},
+        {"yyyy\\MM\\dd", QTime(9, 30, 0), "2026-12-07-9300"},
+        {"dd:MM|yy", QTime(9, 30, 0), "07-12-26-9300"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(LogBaseName(QDateTime(QDate(2026, 12, 7), c.time), c.format).toStdString(), c.expected);
+}
+
+TEST_F(RecorderTest, ARecordingWithoutCyclesIsOneByte)
+{
+    auto r = Make(40);
+    EXPECT_STREQ(r->Caption(), "Запись лога");
+    EXPECT_TRUE(r->Recording().Ok());
+    EXPECT_TRUE(r->IsRecording());
+    EXPECT_STREQ(r->Caption(), "Записывается лог");
+    const TSaveResult saved = r->Recording();
+    ASSERT_TRUE(saved.Ok()) << saved.Message;
+    EXPECT_EQ(saved.Path, logs / "07.12.2026-14537.xlg");
+    EXPECT_EQ(test::ReadBytes(saved.Path), Bytes{40});
+    EXPECT_FALSE(r->IsRecording());
+    EXPECT_EQ(r->LogBuffer(), Bytes{40});
+}
+
+TEST_F(RecorderTest, RecordsAreTheStampThenTheSampleAndAreOnlyTakenWhileRecording)
+{
+    auto r = Make(3);
+    const Bytes sample{0xAA, 0x00, 0xFF};
+    r->Append(static_cast<float>(At(0, 0, 1, 0)), sample);
+    EXPECT_EQ(r->LogBuffer(), Bytes{3});
+    r->Start();
+    r->Append(static_cast<float>(At(1, 2, 3, 400)), sample);
+    r->Append(static_cast<float>(At(1, 2, 3, 998)), Bytes{1});  // short: padded
+    const Bytes expected{3, 1, 2, 3, 80, 0xAA, 0x00, 0xFF, 1, 2, 3, 200, 1, 0, 0};
+    EXPECT_EQ(r->LogBuffer(), expected);
+    const TSaveResult saved = r->StopAndSave();
+    ASSERT_TRUE(saved.Ok());
+    EXPECT_EQ(test::ReadBytes(saved.Path), expected);
+}
+
+TEST_F(RecorderTest, ASaveNeverReplacesALogButTakesTheNextFreeName)
+{
+    test::WriteBytes(logs / "07.12.2026-14537.xlg", Bytes{9, 9});
+    auto r = Make(1);
+    std::vector<fs::path> saved;
+    for (int i = 0; i < 3; ++i) {
+        r->Start();
+        r->Append(0.1f, Bytes{static_cast<std::uint8_t>(i)});
+        const TSaveResult s = r->StopAndSave();
+        ASSERT_TRUE(s.Ok()) << s.Message;
+        saved.push_back(s.Path);
+    }
+    EXPECT_EQ(saved, (std::vector<fs::path>{logs / "07.12.2026-14537-2.xlg", logs / "07.12.2026-14537-3.xlg",
+                                            logs / "07.12.2026-14537-4.xlg"}));
+    EXPECT_EQ(test::ReadBytes(logs / "07.12.2026-14537.xlg"), (Bytes{9, 9}));
+    EXPECT_EQ(test::ReadBytes(saved[2]).back(), 2);
+}
+
+TEST_F(RecorderTest, ASlashDateIsSavedInTheLogsFolderItself)
+{
+    auto r = Make(1, kStop, "M/d/yyyy");
+    r->Start();
+    const TSaveResult s = r->StopAndSave();
+    ASSERT_TRUE(s.Ok()) << s.Message;
+    EXPECT_EQ(s.Path, logs / "12-7-2026-14537.xlg");
+    EXPECT_TRUE(fs::exists(s.Path));
+}
+
+TEST_F(RecorderTest, AFailedSaveKeepsRecordingWithEveryRecordAndTheNextToggleRetries)
+{
+    auto r = Make(2);
+    r->SetJournalEnabled(false);
+    r->Start();
+    for (int i = 0; i < 3; ++i)
+        r->Append(0.25f, Bytes{static_cast<std::uint8_t>(i), 7});
+    const Bytes recorded = r->LogBuffer();
+
+    storage->WriteBudget = 5;  // the disk fills up part-way
+    const TSaveResult failed = r->Recording();
+    EXPECT_EQ(failed.Status, kFileDiskFull);
+    EXPECT_EQ(failed.Message, "Disk full");
+    EXPECT_TRUE(r->IsRecording());
+    EXPECT_STREQ(r->Caption(), "Записывается лог");
+    EXPECT_EQ(r->LogBuffer(), recorded);
+    r->Append(0.26f, Bytes{3, 7});  // recording goes on
+
+    storage->WriteBudget = -1;
+    const TSaveResult saved = r->Recording();
+    ASSERT_TRUE(saved.Ok()) << saved.Message;
+    EXPECT_EQ(saved.Path, logs / "07.12.2026-14537-2.xlg");  // the partial file stays as it was
+    EXPECT_EQ(test::ReadBytes(failed.Path).size(), 5u);
+    const Bytes all = test::ReadBytes(saved.Path);
+    EXPECT_EQ(all.size(), 1u + 4 * 6);
+    EXPECT_TRUE(std::equal(recorded.begin(), recorded.end(), all.begin()));
+}
+
+TEST_F(RecorderTest, CreationFailuresAreReportedWithTheirTexts)
+{
+    struct {
+        int status;
+        const char* text;
+    } const cases[] = {
+        {2, "File not found"},    {3, "Invalid filename"}, {4, "Too many open files"},
+        {5, "File access denied"}, {101, "Disk full"},     {123, "I/O error 123"},
+    };
+    auto r = Make(1);
+    r->Start();
+    r->Append(0.5f, Bytes{1});
+    for (const auto& c : cases) {
+        storage->CreateFailure = c.status;
+        const TSaveResult s = r->StopAndSave();
+        EXPECT_EQ(s.Message, c.text);
+        EXPECT_TRUE(r->IsRecording());
+        EXPECT_EQ(r->LogBuffer().size(), 6u);
+    }
+}
+
+TEST_F(RecorderTest, AMissingLogsFolderIsAnInvalidFileNameAndIsNotCreated)
+{
+    fs::remove(logs);
+    auto r = std::make_unique<TRecorder>(program, 1);
+    r->Start();
+    r->Append(0.5f, Bytes{1});
+    const TSaveResult s = r->StopAndSave();
+    EXPECT_EQ(s.Status, kFileInvalidName);
+    EXPECT_EQ(s.Message, "Invalid filename");
+    EXPECT_FALSE(fs::exists(logs));
+    EXPECT_TRUE(r->IsRecording());
+    EXPECT_FALSE(r->Journal().Active());
+}
+
+TEST_F(RecorderTest, AReadOnlyLogsFolderIsAccessDenied)
+{
+    fs::permissions(logs, fs::perms::owner_read | fs::perms::owner_exec);
+    if (QFile probe(QString::fromStdString((logs / "probe").string())); probe.open(QIODevice::WriteOnly)) {
+        probe.remove();
+        fs::permissions(logs, fs::perms::owner_all);
+        GTEST_SKIP() << "this user writes into read-only folders";
+    }
+    auto r = std::make_unique<TRecorder>(program, 1);
+    r->SetNaming({[] { return kStop; }, "dd.MM.yyyy"});
+    r->Start();
+    r->Append(0.5f, Bytes{1});
+    const TSaveResult s = r->StopAndSave();
+    EXPECT_EQ(s.Message, "File access denied");
+    EXPECT_EQ(r->LogBuffer().size(), 6u);
+    fs::permissions(logs, fs::perms::owner_all);
+    EXPECT_TRUE(r->StopAndSave().Ok());
+}
+
+TEST_F(RecorderTest, TheJournalMirrorsTheRecordingAndGoesWithASuccessfulSave)
+{
+    auto r = Make(2);
+    r->Start();
+    ASSERT_TRUE(r->Journal().Active());
+    const fs::path journal = r->Journal().Path();
+    EXPECT_EQ(journal.parent_path(), logs);
+    for (int i = 0; i < 4; ++i) {
+        r->Append(0.3f + i * 1e-6f, Bytes{static_cast<std::uint8_t>(i), 0x55});
+        EXPECT_EQ(test::ReadBytes(journal), r->LogBuffer());
+    }
+    storage->CreateFailure = 5;
+    storage->CreateFailureOnly = ".xlg";
+    ASSERT_FALSE(r->StopAndSave().Ok());
+    EXPECT_EQ(test::ReadBytes(journal), r->LogBuffer());  // kept while the save fails
+    storage->CreateFailure = 0;
+    ASSERT_TRUE(r->StopAndSave().Ok());
+    EXPECT_FALSE(fs::exists(journal));
+    EXPECT_EQ(test::FilesIn(logs, ".lock").size(), 0u);
+    EXPECT_EQ(test::FilesIn(logs, ".xlg").size(), 1u);
+}
+
+TEST_F(RecorderTest, TheJournalIsSyncedEveryFewSecondsWhileRecordsCome)
+{
+    std::int64_t now = 0;
+    auto r = Make(1);
+    r->SetMonotonicClock([&] { return now; });
+    r->Start();
+    for (std::int64_t at : {0, 500, 1500, 1999}) {
+        now = at;
+        r->Append(0.5f, Bytes{1});
+    }
+    EXPECT_EQ(storage->Syncs, 0);
+    now = 2000;
+    r->Append(0.5f, Bytes{2});
+    EXPECT_EQ(storage->Syncs, 1);
+    now = 3000;
+    r->Append(0.5f, Bytes{3});
+    now = 4500;
+    r->Tick();  // the cycles stopped: the timer syncs what came
+    EXPECT_EQ(storage->Syncs, 2);
+    now = 9000;
+    r->Tick();  // nothing new
+    EXPECT_EQ(storage->Syncs, 2);
+}
+
+TEST_F(RecorderTest, AJournalThatCannotBeWrittenLeavesRecordingAsItWas)
+{
+    storage->CreateFailure = kFileDiskFull;
+    storage->CreateFailureOnly = ".xjr";
+    auto r = Make(1);
+    r->Start();
+    EXPECT_FALSE(r->Journal().Active());
+    EXPECT_EQ(r->Journal().LastError(), kFileDiskFull);
+    r->Append(0.5f, Bytes{4});
+    const TSaveResult s = r->StopAndSave();
+    ASSERT_TRUE(s.Ok()) << s.Message;
+    EXPECT_EQ(test::ReadBytes(s.Path), (Bytes{1, 12, 0, 0, 0, 4}));
+}
+
+}  // namespace
+}  // namespace kovra
