@@ -8,6 +8,8 @@
 // two pictures it owns.
 #pragma once
 
+#include "config/cp1251.h"
+
 #include "config/model.h"
 
 #include <QImage>
@@ -55,7 +57,7 @@ int Px(double v, int base);
 std::uint16_t PanelUnitsToPixels(int w, int units);
 
 // CP1251 bytes (as the settings file holds captions) as text.
-QString FromCp1251(const std::string& bytes);
+inline QString FromCp1251(const std::string& bytes) { return Cp1251ToQString(bytes); }
 
 // Whether a gauge is drawn at all: not made inert by the loader and, for a dial
 // or bar, with a scale to divide (a model built by hand may lack the loader's
