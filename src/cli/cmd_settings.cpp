@@ -8,6 +8,8 @@
 #include "config/settings.h"
 #include "config/settings_keys.h"
 #include "formcomp/formula.h"
+#include "formcomp/postfix.h"
+#include "formcomp/recognizer.h"
 
 #include <charconv>
 #include <cmath>
@@ -282,9 +284,19 @@ std::vector<TSettingsProblem> RefusedFormulas(const TSettings& s)
         } catch (const std::exception& e) {
             reason = e.what();
         }
-        if (!reason.empty())
+        if (!reason.empty()) {
             out.push_back({NumberedName(k.FormulaSection, n), k.FormulaText, s.FormulaTexts[n],
                            "the formula is refused: " + reason, "it evaluates to 0"});
+            continue;
+        }
+        // Accepted, but a name that plain character scanning would cut
+        // differently (t_1, sinus, amodb): worth knowing before relying on it.
+        const std::string why = ExplainScannerMismatch(PrepareText(s.FormulaTexts[n]),
+                                                       PrepareNames(VariableNames(s.Data.Procs[n])));
+        if (!why.empty())
+            out.push_back({NumberedName(k.FormulaSection, n), k.FormulaText, s.FormulaTexts[n],
+                           "names that are not plain words: " + why,
+                           "each is read as the whole configured name"});
     }
     return out;
 }

@@ -11,14 +11,16 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <initializer_list>
 #include <string>
 #include <string_view>
 #include <vector>
 
 namespace kovra {
 
-// Executable code buffer: mapped writable while it is filled, then made
-// executable (never both at once). Owns its mapping.
+// Code buffer: the bytes as emitted, and their copy in executable pages,
+// written while writable and then made executable (never both at once).
+// Owns those pages.
 class CodeSeg {
 public:
     CodeSeg() = default;
@@ -34,13 +36,27 @@ public:
     void clear();
     void append(std::initializer_list<std::uint8_t> b) { bytes_.insert(bytes_.end(), b); }
     void append(const std::uint8_t* p, std::size_t n) { bytes_.insert(bytes_.end(), p, p + n); }
-    // Copies the bytes into fresh executable memory; returns its address or nullptr.
+    // Copies the bytes into executable pages (released by clear() or the
+    // destructor); returns their address, or nullptr where code cannot run.
     void* finish();
 
 private:
     std::vector<std::uint8_t> bytes_;
     void* exec_ = nullptr;
     std::size_t execSize_ = 0;
+};
+
+// One step of a compiled formula, in postfix order: what the interpreter runs
+// and what the generated code was made from, one template per step.
+enum class OpCode : std::uint8_t {
+    Load,  // push slot Slot
+    Add, Sub, Mul, Div, Mod, Pow,
+    Neg, Abs, Sin, Cos, Tg, Ctg, Ln, Lg, Exp, Ind,
+};
+
+struct TOp {
+    OpCode Code = OpCode::Load;
+    std::uint32_t Slot = 0;  // Load only
 };
 
 enum class FpError : std::uint8_t { None, InvalidOperation, DivisionByZero, Overflow };
@@ -66,7 +82,7 @@ struct TFormula {
 
     // Slots as raw 10-byte extended floats, sized to the formula.
     std::size_t SlotCount() const { return slots_.size() / 10; }
-    void SetSlot(std::size_t i, long double v);  // ignored when i >= SlotCount()
+    inline void SetSlot(std::size_t i, long double v);  // ignored when i >= SlotCount()
     long double Slot(std::size_t i) const;        // 0 when i >= SlotCount()
     std::uint8_t* SlotBase() { return slots_.data(); }
 
@@ -75,9 +91,29 @@ struct TFormula {
     bool Accepted = false;
     std::string RefuseReason;          // empty when accepted
     std::vector<std::string> Postfix;  // tokens of an accepted formula
+    std::vector<TOp> Ops;              // the same, as steps; empty when refused
 
     std::vector<std::uint8_t> slots_;
 };
+
+// Writes an 80-bit slot. Inline, and on the x87 a store by the x87 itself:
+// the generated code's load then takes the value straight from the store,
+// where a copy in pieces would stall it on every cycle.
+void WriteSlotValue(std::uint8_t* slot, long double v) noexcept;
+
+inline void TFormula::SetSlot(std::size_t i, long double v)
+{
+    if (i >= SlotCount())
+        return;
+#if (defined(__x86_64__) || defined(__i386__)) && defined(__GNUC__) && __SIZEOF_LONG_DOUBLE__ >= 10
+    struct Ten {
+        std::uint8_t b[10];
+    };
+    __asm__ volatile("fstpt %0" : "=m"(*reinterpret_cast<Ten*>(slots_.data() + 10 * i)) : "t"(v) : "st");
+#else
+    WriteSlotValue(slots_.data() + 10 * i, v);
+#endif
+}
 
 // Compiles text (CP1251) over the variable names (CP1251, empty ones included).
 // Returns true when code was generated; a refused formula evaluates to 0.
