@@ -1,0 +1,433 @@
+#include "link/comm_thread.h"
+
+#include "config/model.h"
+#include "link/port_name.h"
+
+#include <QCoreApplication>
+#include <QSerialPort>
+#include <QTimer>
+
+#include <algorithm>
+#include <array>
+#include <mutex>
+#include <span>
+
+namespace kovra {
+
+TCommSettings CommSettingsFrom(const TSettings& settings)
+{
+    TCommSettings s;
+    s.PortName = settings.Options.PortName;
+    s.Areas = settings.Data.Areas;
+    s.SampleLength = settings.Data.SampleLength;
+    s.ObdMode = settings.Data.ObdMode;
+    s.PreambleLength = settings.Options.Preamble ? kPreambleOn : 0;
+    s.ReplyTimeout = settings.Options.ReplyTimeout;
+    return s;
+}
+
+namespace {
+
+TPollConfig PollConfigOf(const TCommSettings& s)
+{
+    TPollConfig config;
+    config.Areas = s.Areas;
+    config.SampleLength = s.SampleLength;
+    config.PreambleLength = s.PreambleLength;
+    config.ObdMode = s.ObdMode;
+    return config;
+}
+
+// Posted events cross threads under Qt's own lock, which a race detector
+// cannot see when Qt itself is not instrumented. Every event the link posts
+// passes this gate once it is built and again before it is freed, and the
+// worker's inbox passes it before reading one, so that their order is visible
+// to such tools as well. The gate is never contended for long.
+void PassGate()
+{
+    static std::mutex gate;
+    std::lock_guard lock(gate);
+}
+
+class TLinkEvent final : public QEvent {
+public:
+    explicit TLinkEvent(Type type) : QEvent(type) {}
+    static void* operator new(std::size_t size) { return ::operator new(size); }
+    static void operator delete(void* p)
+    {
+        PassGate();
+        ::operator delete(p);
+    }
+};
+
+QEvent* NewLinkEvent(QEvent::Type type)
+{
+    QEvent* e = new TLinkEvent(type);
+    PassGate();
+    return e;
+}
+
+// Sent only to the worker's own inbox.
+constexpr QEvent::Type kSendRequestEvent = static_cast<QEvent::Type>(QEvent::User + 1);
+
+void Stamp(TCycleSample& entry, qint64 msecsSinceEpoch)
+{
+    entry.Time = QDateTime::fromMSecsSinceEpoch(msecsSinceEpoch);
+    entry.TimeOfDay = entry.Time.time().msecsSinceStartOfDay() / 86400000.0;
+}
+
+}  // namespace
+
+struct TCommThread::TWorker {
+    explicit TWorker(const TCommSettings& settings) : Protocol(PollConfigOf(settings)) {}
+
+    TPollProtocol Protocol;
+    QSerialPort Port;
+    QTimer Timer1;     // the reply watchdog
+    QTimer Reconnect;  // next attempt to open the port
+    QString Device;
+    bool Open = false;
+    bool Configuring = false;      // errors while setting the line up are not failures
+    bool LostPending = false;      // a fatal error is being handled
+    bool PollingStarted = false;   // a request was asked for: repeat it when the port reopens
+    bool FailureReported = false;  // the current outage has been reported once
+    bool EverOpened = false;
+};
+
+class TCommThread::TInbox : public QObject {
+public:
+    explicit TInbox(TCommThread& comm) : m_Comm(comm) {}
+
+protected:
+    bool event(QEvent* e) override
+    {
+        PassGate();
+        if (e->type() != kSendRequestEvent)
+            return QObject::event(e);
+        m_Comm.SendRequestNow();
+        return true;
+    }
+
+private:
+    TCommThread& m_Comm;
+};
+
+TCommThread::TCommThread(QObject* parent) : QThread(parent), m_Inbox(std::make_unique<TInbox>(*this))
+{
+    // Posted calls wait in the thread's queue until its event loop runs.
+    m_Inbox->moveToThread(this);
+}
+
+TCommThread::~TCommThread()
+{
+    Stop();
+}
+
+bool TCommThread::Configure(const TCommSettings& settings)
+{
+    if (isRunning() || isFinished())
+        return false;
+    m_Settings = settings;
+    return true;
+}
+
+bool TCommThread::SetConsumer(QObject* consumer)
+{
+    if (isRunning() || isFinished())
+        return false;
+    m_Consumer = consumer;
+    return true;
+}
+
+void TCommThread::SendRequest()
+{
+    QCoreApplication::postEvent(m_Inbox.get(), NewLinkEvent(kSendRequestEvent));
+}
+
+void TCommThread::Stop()
+{
+    m_Stop.store(true, std::memory_order_release);
+    quit();
+    if (QThread::currentThread() != this) {
+        wait();
+        PassGate();  // everything the thread did is now visible here
+    }
+}
+
+bool TCommThread::TakeSample(TCycleSample& out)
+{
+    std::lock_guard lock(m_QueueMutex);
+    if (m_Queue.empty())
+        return false;
+    out = std::move(m_Queue.front());
+    m_Queue.pop_front();
+    return true;
+}
+
+void TCommThread::Push(TCycleSample&& entry)
+{
+    bool wasEmpty = false;
+    {
+        std::lock_guard lock(m_QueueMutex);
+        wasEmpty = m_Queue.empty();
+        if (m_Queue.size() >= kMaxQueuedSamples) {
+            m_Queue.pop_front();
+            m_Dropped.fetch_add(1, std::memory_order_relaxed);
+        }
+        m_Queue.push_back(std::move(entry));
+    }
+    if (wasEmpty && m_Consumer)
+        QCoreApplication::postEvent(m_Consumer, NewLinkEvent(WM_CYCLE_DONE));
+}
+
+void TCommThread::Execute()
+{
+    if (StopRequested())
+        return;
+    TWorker worker(m_Settings);
+    m_Worker = &worker;
+
+    worker.Timer1.setTimerType(Qt::PreciseTimer);
+    worker.Timer1.setInterval(std::max(m_Settings.ReplyTimeout, 1));
+    worker.Reconnect.setSingleShot(true);
+    worker.Reconnect.setInterval(std::max(m_Settings.ReconnectInterval, 1));
+    QObject::connect(&worker.Timer1, &QTimer::timeout, &worker.Timer1, [this] { Timer1Timer(); });
+    QObject::connect(&worker.Reconnect, &QTimer::timeout, &worker.Reconnect, [this] { OpenPort(); });
+    QObject::connect(&worker.Port, &QSerialPort::readyRead, &worker.Port, [this] { ReadPort(); });
+    QObject::connect(&worker.Port, &QSerialPort::errorOccurred, &worker.Port,
+                     [this](QSerialPort::SerialPortError error) {
+        TWorker& w = *m_Worker;
+        if (w.Configuring)
+            return;
+        switch (error) {
+        case QSerialPort::NoError:
+            return;
+        case QSerialPort::DeviceNotFoundError:
+        case QSerialPort::PermissionError:
+        case QSerialPort::OpenError:
+            // Raised only by open(), whose failure OpenPort() handles.
+            return;
+        case QSerialPort::TimeoutError:
+            // Raised only by the blocking waits, which are not used here.
+            return;
+        case QSerialPort::NotOpenError:
+            // An operation raced with a close; the port state is already known.
+            return;
+        case QSerialPort::UnsupportedOperationError:
+            // A line setting the device refuses: it keeps working as it is.
+            w.Port.clearError();
+            return;
+        case QSerialPort::WriteError:
+            // A lost frame: the watchdog sends it again after its interval.
+            w.Port.clearError();
+            return;
+        case QSerialPort::ResourceError:  // the device went away (USB unplugged)
+        case QSerialPort::ReadError:      // end of file or EIO: a hung-up device
+        case QSerialPort::UnknownError:
+            if (w.Open && !w.LostPending) {
+                w.LostPending = true;
+                const QString reason = w.Port.errorString();
+                // Closed from the event loop, not from inside the port's own notification.
+                QMetaObject::invokeMethod(&w.Port, [this, reason] { PortLost(reason); },
+                                          Qt::QueuedConnection);
+            }
+            return;
+        }
+    });
+
+    OpenPort();
+    if (!StopRequested())
+        exec();
+
+    worker.Timer1.stop();
+    worker.Reconnect.stop();
+    if (worker.Port.isOpen())
+        worker.Port.close();
+    m_PortOpen.store(false, std::memory_order_relaxed);
+    m_Worker = nullptr;
+    PassGate();
+}
+
+void TCommThread::OpenPort()
+{
+    TWorker& w = *m_Worker;
+    if (StopRequested() || w.Open)
+        return;
+    w.Device = ResolvePortName(m_Settings.PortName);
+    w.Port.setPortName(w.Device);
+    w.Configuring = true;
+    const bool ok = w.Port.open(QIODevice::ReadWrite);
+    const QString why = ok ? QString() : w.Port.errorString();
+    if (ok) {
+        // Only speed and framing change; flow control stays as the port had it.
+        const TLineSettings line = w.Protocol.Line();
+        w.Port.setBaudRate(static_cast<qint32>(line.Baud));
+        w.Port.setDataBits(QSerialPort::Data8);
+        w.Port.setParity(QSerialPort::NoParity);
+        w.Port.setStopBits(QSerialPort::OneStop);
+    }
+    w.Port.clearError();
+    w.Configuring = false;
+
+    const qint64 now = QDateTime::currentMSecsSinceEpoch();
+    if (!ok) {
+        if (w.Port.isOpen())
+            w.Port.close();
+        if (!w.FailureReported) {
+            w.FailureReported = true;
+            TCycleSample note;
+            note.Kind = TCycleSample::TKind::PortLost;
+            note.Text = QStringLiteral("cannot open %1: %2").arg(w.Device, why);
+            Stamp(note, now);
+            Push(std::move(note));
+        }
+        w.Reconnect.start();
+        return;
+    }
+
+    w.Open = true;
+    w.LostPending = false;
+    w.FailureReported = false;
+    m_PortOpen.store(true, std::memory_order_relaxed);
+    if (w.EverOpened)
+        m_Reopens.fetch_add(1, std::memory_order_relaxed);
+    w.EverOpened = true;
+    TCycleSample opened;
+    opened.Kind = TCycleSample::TKind::PortOpen;
+    opened.Text = w.Device;
+    Stamp(opened, now);
+    Push(std::move(opened));
+
+    // Polling resumes with the request that was pending when the port went away.
+    if (w.PollingStarted && w.Protocol.HasAreas()) {
+        SendFrame(TPollProtocol::TFrameKind::Request);
+        TCycleSample resend;
+        resend.Kind = TCycleSample::TKind::Resend;
+        resend.Frame = TPollProtocol::TFrameKind::Request;
+        Stamp(resend, now);
+        m_LastCycleTime.store(resend.TimeOfDay, std::memory_order_relaxed);
+        Push(std::move(resend));
+    }
+    RestartWatchdog();
+}
+
+void TCommThread::PortLost(const QString& reason)
+{
+    TWorker& w = *m_Worker;
+    w.LostPending = false;
+    if (!w.Open)
+        return;
+    w.Open = false;
+    m_PortOpen.store(false, std::memory_order_relaxed);
+    w.Timer1.stop();
+    w.Port.close();
+    w.FailureReported = true;
+    TCycleSample note;
+    note.Kind = TCycleSample::TKind::PortLost;
+    note.Text = QStringLiteral("%1: %2").arg(w.Device, reason);
+    Stamp(note, QDateTime::currentMSecsSinceEpoch());
+    Push(std::move(note));
+    if (!StopRequested())
+        w.Reconnect.start();
+}
+
+void TCommThread::ReadPort()
+{
+    TWorker& w = *m_Worker;
+    if (!w.Open || w.LostPending)
+        return;
+    std::array<std::uint8_t, kRxBufferSize> chunk;
+    while (w.Port.bytesAvailable() > 0) {
+        const qint64 n = w.Port.read(reinterpret_cast<char*>(chunk.data()), qint64(chunk.size()));
+        if (n <= 0)
+            break;
+        const TPollProtocol::TStep step =
+            w.Protocol.OnBytes(std::span<const std::uint8_t>(chunk.data(), std::size_t(n)));
+        if (step.ReplyTaken) {
+            TakeReply(step.CycleDone);
+            break;  // the next request purged whatever followed the reply
+        }
+    }
+}
+
+void TCommThread::TakeReply(bool cycleDone)
+{
+    TWorker& w = *m_Worker;
+    const qint64 arrival = QDateTime::currentMSecsSinceEpoch();
+    RestartWatchdog();
+    if (!StopRequested())
+        SendFrame(TPollProtocol::TFrameKind::Request);
+    if (cycleDone) {
+        TCycleSample sample;
+        sample.Kind = TCycleSample::TKind::Cycle;
+        sample.Sample = w.Protocol.Sample();
+        Stamp(sample, arrival);
+        m_LastCycleTime.store(sample.TimeOfDay, std::memory_order_relaxed);
+        m_Cycles.fetch_add(1, std::memory_order_relaxed);
+        Push(std::move(sample));
+    }
+}
+
+void TCommThread::RestartWatchdog()
+{
+    TWorker& w = *m_Worker;
+    if (m_Settings.ReplyTimeout > 0 && w.Open)
+        w.Timer1.start();  // restarting gives the full interval anew
+    else
+        w.Timer1.stop();
+}
+
+void TCommThread::SendFrame(TPollProtocol::TFrameKind kind)
+{
+    TWorker& w = *m_Worker;
+    if (!w.Open || w.LostPending)
+        return;
+    w.Port.clear(QSerialPort::Input);
+    const std::span<const std::uint8_t> frame = w.Protocol.BeginSend(kind);
+    if (frame.empty())
+        return;
+    w.Port.write(reinterpret_cast<const char*>(frame.data()), qint64(frame.size()));
+#ifndef _WIN32
+    // Hands the frame to the driver now instead of on the next pass of the
+    // event loop. (On Windows flush() waits until the bytes have left, which
+    // flow control could stretch without end; there the loop writes it.)
+    w.Port.flush();
+#endif
+}
+
+void TCommThread::SendRequestNow()
+{
+    if (!m_Worker || StopRequested())
+        return;
+    m_Worker->PollingStarted = true;
+    SendFrame(TPollProtocol::TFrameKind::Request);
+}
+
+void TCommThread::SendWakeUp()
+{
+    SendFrame(TPollProtocol::TFrameKind::WakeUp);
+}
+
+void TCommThread::Timer1Timer()
+{
+    TWorker& w = *m_Worker;
+    if (StopRequested())
+        return;
+    const TPollProtocol::TFrameKind kind = w.Protocol.OnWatchdog();
+    if (kind == TPollProtocol::TFrameKind::None)
+        return;
+    w.PollingStarted = true;
+    if (kind == TPollProtocol::TFrameKind::WakeUp)
+        SendWakeUp();
+    else
+        SendFrame(kind);
+    TCycleSample note;
+    note.Kind = TCycleSample::TKind::Resend;
+    note.Frame = kind;
+    Stamp(note, QDateTime::currentMSecsSinceEpoch());
+    m_LastCycleTime.store(note.TimeOfDay, std::memory_order_relaxed);
+    m_Resends.fetch_add(1, std::memory_order_relaxed);
+    Push(std::move(note));
+}
+
+}  // namespace kovra

@@ -1,0 +1,157 @@
+// The serial worker: one thread that owns the ECU's port and polls the
+// configured areas through TPollProtocol, one request per area, endlessly.
+//
+// Ownership. Everything that touches the port lives on the worker thread: the
+// QSerialPort, the reply watchdog Timer1 and the reconnect timer are created
+// inside Execute(). Every write to the port (requests after replies, the
+// watchdog's re-sends, the first request, wake-up frames) is made by that
+// thread, so frames never interleave. Other threads only post to it
+// (SendRequest) or stop it (Stop).
+//
+// Hand-over to the consumer (the window, or a headless tool): the worker
+// assembles the sample buffer itself from its own copy of the areas. After the
+// last area of a cycle it appends a copy of the whole sample, stamped with its
+// arrival time, to a mutex-protected FIFO; re-sends by the watchdog and port
+// state changes go into the same FIFO as entries of their own, so the consumer
+// sees everything in the order it happened. Whenever the FIFO goes from empty
+// to non-empty the worker posts one QEvent of type WM_CYCLE_DONE (2024) to the
+// consumer. On that event the consumer calls TakeSample() until it returns
+// false. The worker never waits for the consumer; a consumer that falls more
+// than kMaxQueuedSamples entries behind loses the oldest ones (counted in
+// DroppedSamples()).
+//
+// Life cycle: construct, Configure(), SetConsumer(), Start(), then
+// SendRequest() for the first request; Stop() (also run by the destructor)
+// asks the thread to end, closes the port on its own thread and joins it. The
+// consumer must outlive Stop().
+#pragma once
+
+#include "link/poll_protocol.h"
+
+#include <QDateTime>
+#include <QEvent>
+#include <QString>
+#include <QThread>
+
+#include <atomic>
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+namespace kovra {
+
+struct TSettings;
+
+// Posted to the consumer when the worker's FIFO has entries to take.
+inline constexpr QEvent::Type WM_CYCLE_DONE = static_cast<QEvent::Type>(2024);
+
+inline constexpr std::size_t kMaxQueuedSamples = 4096;
+
+struct TCommSettings {
+    std::string PortName = "com1";  // "порт", CP1251 as read
+    std::vector<TArea> Areas;
+    std::size_t SampleLength = 0;
+    bool ObdMode = false;                     // 10400 bit/s and wake-up frames
+    std::uint8_t PreambleLength = kPreambleOn;  // 5, or 0 when "преамбула" is off
+    // "таймаут_отв" in ms; 0 or less leaves the watchdog off, as a timer with
+    // such an interval never fires.
+    std::int32_t ReplyTimeout = 1000;
+    int ReconnectInterval = 1000;  // ms between attempts to open the port
+};
+
+// The worker's settings from the loaded settings file.
+TCommSettings CommSettingsFrom(const TSettings& settings);
+
+// One entry of the worker's FIFO.
+struct TCycleSample {
+    enum class TKind : std::uint8_t {
+        Cycle,     // a completed cycle; Sample is the whole sample buffer
+        Resend,    // the watchdog (or a reopened port) sent Frame again: LastCycleTime := Time
+        PortLost,  // the port could not be opened or went away; Text says why
+        PortOpen,  // the port is open; Text names the device
+    };
+    TKind Kind = TKind::Cycle;
+    QDateTime Time;         // local time of arrival (or of the re-send)
+    double TimeOfDay = 0;   // the same as a fraction of a day
+    std::vector<std::uint8_t> Sample;
+    TPollProtocol::TFrameKind Frame = TPollProtocol::TFrameKind::None;  // of a Resend
+    QString Text;
+};
+
+class TCommThread : public QThread {
+    Q_OBJECT
+public:
+    explicit TCommThread(QObject* parent = nullptr);
+    ~TCommThread() override;
+
+    // Before Start() only; later calls are ignored and return false.
+    bool Configure(const TCommSettings& settings);
+    bool SetConsumer(QObject* consumer);
+
+    void Start() { start(); }
+
+    // Any thread, any time after construction: the worker thread purges the
+    // input and writes the request of the area in flight. The first request of
+    // a run is sent this way; while the port is closed it is held back and sent
+    // as soon as the port opens.
+    void SendRequest();
+
+    // Any thread except the worker's own: ends the thread and joins it.
+    void Stop();
+    bool StopRequested() const { return m_Stop.load(std::memory_order_acquire); }
+
+    // Any thread: the next FIFO entry, oldest first.
+    bool TakeSample(TCycleSample& out);
+
+    // Time of day of the last completed cycle or re-send.
+    double LastCycleTime() const { return m_LastCycleTime.load(std::memory_order_relaxed); }
+    std::uint32_t Baud() const { return LineSettingsFor(m_Settings.ObdMode).Baud; }
+    const TCommSettings& Settings() const { return m_Settings; }
+
+    std::uint64_t Cycles() const { return m_Cycles.load(std::memory_order_relaxed); }
+    std::uint64_t Resends() const { return m_Resends.load(std::memory_order_relaxed); }
+    std::uint64_t Reopens() const { return m_Reopens.load(std::memory_order_relaxed); }
+    std::uint64_t DroppedSamples() const { return m_Dropped.load(std::memory_order_relaxed); }
+    bool PortIsOpen() const { return m_PortOpen.load(std::memory_order_relaxed); }
+
+protected:
+    void run() override { Execute(); }
+
+private:
+    struct TWorker;  // the objects that live on the worker thread
+    class TInbox;    // receives SendRequest() on the worker thread
+
+    void Execute();
+    // Worker thread only:
+    void OpenPort();
+    void PortLost(const QString& reason);
+    void ReadPort();
+    void TakeReply(bool cycleDone);
+    void SendFrame(TPollProtocol::TFrameKind kind);
+    void SendRequestNow();
+    void SendWakeUp();
+    void Timer1Timer();
+    void RestartWatchdog();
+    void Push(TCycleSample&& entry);
+
+    TCommSettings m_Settings;
+    QObject* m_Consumer = nullptr;
+    std::unique_ptr<TInbox> m_Inbox;  // lives on the worker thread
+    TWorker* m_Worker = nullptr;       // worker thread only
+
+    std::atomic<bool> m_Stop{false};
+    std::atomic<bool> m_PortOpen{false};
+    std::atomic<double> m_LastCycleTime{0};
+    std::atomic<std::uint64_t> m_Cycles{0};
+    std::atomic<std::uint64_t> m_Resends{0};
+    std::atomic<std::uint64_t> m_Reopens{0};
+    std::atomic<std::uint64_t> m_Dropped{0};
+
+    std::mutex m_QueueMutex;
+    std::deque<TCycleSample> m_Queue;
+};
+
+}  // namespace kovra
