@@ -28,7 +28,8 @@ void WriteExtended(std::uint8_t* p, TExtended x) noexcept
     p[9] = static_cast<std::uint8_t>(x.SignExp >> 8);
 }
 
-#if LDBL_MANT_DIG == 64 && LDBL_MAX_EXP == 16384 && (defined(__x86_64__) || defined(__i386__))
+#if LDBL_MANT_DIG == 64 && LDBL_MAX_EXP == 16384 && (defined(__x86_64__) || defined(__i386__)) && \
+    !defined(KOVRA_NO_X87)
 #define KOVRA_LDBL_IS_X87 1
 #endif
 

@@ -105,7 +105,8 @@ inline void TFormula::SetSlot(std::size_t i, long double v)
 {
     if (i >= SlotCount())
         return;
-#if (defined(__x86_64__) || defined(__i386__)) && defined(__GNUC__) && __SIZEOF_LONG_DOUBLE__ >= 10
+#if (defined(__x86_64__) || defined(__i386__)) && defined(__GNUC__) && __SIZEOF_LONG_DOUBLE__ >= 10 && \
+    !defined(KOVRA_NO_X87)
     struct Ten {
         std::uint8_t b[10];
     };

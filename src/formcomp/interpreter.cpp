@@ -14,17 +14,6 @@ namespace {
 // registers; the interpreter's stack has the same size.
 constexpr std::size_t kStackSize = 8;
 
-FpError ErrorOfStatus(std::uint16_t sw) noexcept
-{
-    if (sw & x87::kInvalid)
-        return FpError::InvalidOperation;
-    if (sw & x87::kZeroDivide)
-        return FpError::DivisionByZero;
-    if (sw & x87::kOverflow)
-        return FpError::Overflow;
-    return FpError::None;
-}
-
 bool IsBinary(OpCode c) noexcept
 {
     switch (c) {
@@ -41,6 +30,17 @@ bool IsBinary(OpCode c) noexcept
 }
 
 #ifdef KOVRA_HAVE_X87_ASM
+
+FpError ErrorOfStatus(std::uint16_t sw) noexcept
+{
+    if (sw & x87::kInvalid)
+        return FpError::InvalidOperation;
+    if (sw & x87::kZeroDivide)
+        return FpError::DivisionByZero;
+    if (sw & x87::kOverflow)
+        return FpError::Overflow;
+    return FpError::None;
+}
 
 namespace asmops {
 

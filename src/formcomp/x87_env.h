@@ -6,10 +6,11 @@
 
 #include <cstdint>
 
-#if (defined(__x86_64__) || defined(__i386__)) && defined(__GNUC__)
+// KOVRA_NO_X87 builds the portable paths on an x87 host, to try them there.
+#if (defined(__x86_64__) || defined(__i386__)) && defined(__GNUC__) && !defined(KOVRA_NO_X87)
 #define KOVRA_HAVE_X87_ASM 1
 #endif
-#if defined(__x86_64__) && defined(__GNUC__)
+#if defined(__x86_64__) && defined(__GNUC__) && !defined(KOVRA_NO_X87)
 #define KOVRA_HAVE_X87_JIT 1
 #endif
 
