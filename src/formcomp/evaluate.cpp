@@ -1,4 +1,4 @@
-// Evaluate: a call into the generated code under a known x87 environment.
+// Evaluation's general path, and rows of evaluations under one environment.
 //
 // The code runs with every exception masked, so a fault leaves a flag instead
 // of trapping; when the status shows invalid operation, division by zero or
@@ -12,24 +12,18 @@
 
 namespace kovra {
 
-TEvalResult Evaluate(TFormula& f) noexcept
+TEvalResult EvaluateSlow(TFormula& f) noexcept
 {
 #ifdef KOVRA_HAVE_X87_JIT
     if (f.Entry) {
         std::uint16_t hostCw, sw;
         const std::uint16_t evalCw = x87::kEvalControlWord;
         long double result;
-        // This is the hot path of every cycle: the control word is loaded only
-        // when the host's differs, and the flags are not cleared beforehand. A
-        // flag left over from host code only sends this call down the slow
-        // path, where the interpreter finds that nothing failed. The generated
-        // code pushes below RSP, so the red zone is stepped over; no memory
-        // operand is used while RSP is moved.
+        // The flags are not cleared beforehand: a flag left over from host
+        // code only sends this call on to the interpreter, which finds that
+        // nothing failed.
         __asm__ volatile("fnstcw %[hostCw]\n\t"
-                         "cmpw $0x037F, %[hostCw]\n\t"
-                         "je 1f\n\t"
-                         "fldcw %[evalCw]\n"
-                         "1:\n\t"
+                         "fldcw %[evalCw]\n\t"
                          "sub $128, %%rsp\n\t"
                          "call *%[entry]\n\t"
                          "add $128, %%rsp\n\t"
@@ -39,13 +33,8 @@ TEvalResult Evaluate(TFormula& f) noexcept
                          : [evalCw] "m"(evalCw), [entry] "r"(f.Entry)
                          : "rax", "rcx", "rdx", "cc", "memory", "st", "st(1)", "st(2)", "st(3)", "st(4)", "st(5)",
                            "st(6)", "st(7)");
-        if (sw & (x87::kErrorFlags | (~hostCw & x87::kAllFlags))) [[unlikely]] {
-            __asm__ volatile("fnclex");
-        }
-        if (hostCw != x87::kEvalControlWord) [[unlikely]] {
-            __asm__ volatile("fldcw %0" : : "m"(hostCw));
-        }
-        if (!(sw & x87::kErrorFlags)) [[likely]]
+        x87::Leave(hostCw);
+        if (!(sw & x87::kErrorFlags))
             return TEvalResult{result, FpError::None};
         // Same instructions, checked one by one: names the first failure, or
         // finds none when the flags were left over, and then gives the value.
@@ -53,6 +42,44 @@ TEvalResult Evaluate(TFormula& f) noexcept
     }
 #endif
     return Interpret(f);
+}
+
+TEvalRow::TEvalRow() noexcept
+{
+#ifdef KOVRA_HAVE_X87_ASM
+    hostCw_ = x87::Enter();
+#else
+    hostCw_ = 0;
+#endif
+}
+
+TEvalRow::~TEvalRow()
+{
+#ifdef KOVRA_HAVE_X87_ASM
+    x87::Leave(hostCw_);
+#endif
+}
+
+bool TEvalRow::Ok() noexcept
+{
+#ifdef KOVRA_HAVE_X87_ASM
+    if (!failed_) {
+        std::uint16_t sw;
+        __asm__ volatile("fnstsw %0" : "=a"(sw));
+        failed_ = (sw & x87::kErrorFlags) != 0;
+    }
+#endif
+    return !failed_;
+}
+
+long double TEvalRow::RunWithoutCode(TFormula& f) noexcept
+{
+    // The interpreter clears the flags when it begins: read them first.
+    if (!Ok())
+        return 0;
+    const TEvalResult r = Interpret(f);
+    failed_ = r.Error != FpError::None;
+    return r.Value;
 }
 
 }  // namespace kovra

@@ -16,6 +16,8 @@
 #include <string_view>
 #include <vector>
 
+#include "formcomp/x87_env.h"
+
 namespace kovra {
 
 // Code buffer: the bytes as emitted, and their copy in executable pages,
@@ -122,6 +124,88 @@ bool CompileFormula(TFormula& f, std::string_view text, const std::vector<std::s
 
 // Runs the formula: 64-bit precision, round to nearest, whatever the host's
 // control word; the x87 is left clean. On an error no value is produced.
-TEvalResult Evaluate(TFormula& f) noexcept;
+inline TEvalResult Evaluate(TFormula& f) noexcept;
+
+// Evaluate's general path: any host control word, leftover flags, errors, and
+// hosts where generated code cannot run.
+TEvalResult EvaluateSlow(TFormula& f) noexcept;
+
+// A row of evaluations under one x87 environment, with one status read for
+// the whole row instead of one per formula: the status read waits for the
+// last instruction to finish, which costs more than a short formula itself.
+// The values are only good while Ok() holds; once it does not, the caller
+// starts again from the same inputs with Evaluate, which names the first
+// failing instruction.
+class TEvalRow {
+public:
+    TEvalRow() noexcept;
+    ~TEvalRow();
+    TEvalRow(const TEvalRow&) = delete;
+    TEvalRow& operator=(const TEvalRow&) = delete;
+
+    inline long double Run(TFormula& f) noexcept;
+    // No invalid operation, division by zero or overflow since the row began.
+    bool Ok() noexcept;
+
+private:
+    long double RunWithoutCode(TFormula& f) noexcept;
+
+    std::uint16_t hostCw_;
+    bool failed_ = false;
+};
+
+#ifdef KOVRA_HAVE_X87_JIT
+
+// The generated code pushes below RSP, so the call steps over the red zone;
+// the code leaves its value in ST(0) and changes RAX, RCX and RDX ("^" uses
+// RAX and RDX, and saves RBX on the stack).
+#define KOVRA_CALL_FORMULA(entry, value)                                                                \
+    __asm__ volatile("sub $128, %%rsp\n\t"                                                               \
+                     "call *%[e]\n\t"                                                                    \
+                     "add $128, %%rsp"                                                                    \
+                     : "=t"(value)                                                                        \
+                     : [e] "r"(entry)                                                                     \
+                     : "rax", "rcx", "rdx", "cc", "memory", "st(1)", "st(2)", "st(3)", "st(4)", "st(5)", "st(6)", "st(7)")
+
+inline TEvalResult Evaluate(TFormula& f) noexcept
+{
+    // The hot path of every cycle, inline so that the value stays in ST(0):
+    // the usual case is a host word that is already the evaluation word and
+    // no flag raised, so nothing has to be set, cleared or restored.
+    std::uint16_t cw;
+    __asm__ volatile("fnstcw %0" : "=m"(cw));
+    if (cw != x87::kEvalControlWord || !f.Entry) [[unlikely]]
+        return EvaluateSlow(f);
+    long double value;
+    std::uint16_t sw;
+    KOVRA_CALL_FORMULA(f.Entry, value);
+    __asm__ volatile("fnstsw %0" : "=a"(sw));
+    if (sw & x87::kErrorFlags) [[unlikely]] {
+        // A flag left over from host code lands here too; the slow path finds
+        // that nothing failed and gives the value.
+        __asm__ volatile("fnclex");
+        return EvaluateSlow(f);
+    }
+    return TEvalResult{value, FpError::None};
+}
+
+inline long double TEvalRow::Run(TFormula& f) noexcept
+{
+    if (!f.Entry) [[unlikely]]
+        return RunWithoutCode(f);
+    long double value;
+    KOVRA_CALL_FORMULA(f.Entry, value);
+    return value;
+}
+
+#undef KOVRA_CALL_FORMULA
+
+#else
+
+inline TEvalResult Evaluate(TFormula& f) noexcept { return EvaluateSlow(f); }
+
+inline long double TEvalRow::Run(TFormula& f) noexcept { return RunWithoutCode(f); }
+
+#endif
 
 }  // namespace kovra

@@ -45,6 +45,79 @@ long double TCycle::VariableValue(const TPerem& v, std::span<const std::uint8_t>
     }
 }
 
+void TCycle::SetSlots(TFormula& f, const TProc& p, std::span<const std::uint8_t> sample, float t) const
+{
+    for (std::size_t j = 0; j < p.Vars.size(); ++j) {
+        const TPerem& v = p.Vars[j];
+        if (v.Kind <= 2)
+            f.SetSlot(j, VariableValue(v, sample, t));
+    }
+}
+
+// Formulas fail rarely, and reading the x87 status after each one would wait
+// for it to finish before the next could start. So the row runs them all and
+// reads the status once; only when something failed are the values put back
+// and the formulas run again, one checked evaluation at a time, which gives
+// exactly the sequential outcome: the values before the failing formula
+// updated, the rest as they were.
+bool TCycle::RunFormulasInRow(std::span<const std::uint8_t> sample, float t)
+{
+    std::vector<TProc>& procs = data_.Procs;
+    valuesBefore_.resize(procs.size());
+    for (std::size_t i = 0; i < procs.size(); ++i)
+        valuesBefore_[i] = procs[i].Value;
+
+    TFormula* compiled = data_.Formulas.get();
+    bool ok = true;
+    {
+        TEvalRow row;
+        for (std::size_t i = 0; i < procs.size(); ++i) {
+            TProc& p = procs[i];
+            long double r = 0;
+            if (compiled) {
+                SetSlots(compiled[i], p, sample, t);
+                r = row.Run(compiled[i]);
+            }
+            const long double sum = p.Accumulate ? static_cast<long double>(p.Value) + r : r;
+            const double stored = static_cast<double>(sum);
+            if (std::isinf(stored)) {
+                ok = false;
+                break;
+            }
+            p.Value = stored;
+        }
+        ok = row.Ok() && ok;
+    }
+    if (!ok)
+        for (std::size_t i = 0; i < procs.size(); ++i)
+            procs[i].Value = valuesBefore_[i];
+    return ok;
+}
+
+TCycleOutcome TCycle::RunFormulasChecked(std::span<const std::uint8_t> sample, float t)
+{
+    TFormula* compiled = data_.Formulas.get();
+    for (std::size_t i = 0; i < data_.Procs.size(); ++i) {
+        TProc& p = data_.Procs[i];
+        long double r = 0;
+        if (compiled) {
+            TFormula& f = compiled[i];
+            SetSlots(f, p, sample, t);
+            const TEvalResult e = Evaluate(f);
+            if (e.Error != FpError::None)
+                return {e.Error, i};
+            r = e.Value;
+        }
+        const long double sum = p.Accumulate ? static_cast<long double>(p.Value) + r : r;
+        // Storing a result beyond a double's range is itself an overflow.
+        const double stored = static_cast<double>(sum);
+        if (std::isinf(stored))
+            return {FpError::Overflow, i};
+        p.Value = stored;
+    }
+    return {};
+}
+
 TCycleOutcome TCycle::LogPrint(std::span<const std::uint8_t> sample, int activePage)
 {
     return LogPrintAt(sample, activePage, clock_());
@@ -57,28 +130,10 @@ TCycleOutcome TCycle::LogPrintAt(std::span<const std::uint8_t> sample, int activ
     if (recorder_ && recorder_->IsRecording())
         recorder_->Append(t, sample);
 
-    TFormula* compiled = data_.Formulas.get();
-    for (std::size_t i = 0; i < data_.Procs.size(); ++i) {
-        TProc& p = data_.Procs[i];
-        long double r = 0;
-        if (compiled) {
-            TFormula& f = compiled[i];
-            for (std::size_t j = 0; j < p.Vars.size(); ++j) {
-                const TPerem& v = p.Vars[j];
-                if (v.Kind <= 2)
-                    f.SetSlot(j, VariableValue(v, sample, t));
-            }
-            const TEvalResult e = Evaluate(f);
-            if (e.Error != FpError::None)
-                return {e.Error, i};
-            r = e.Value;
-        }
-        const long double sum = p.Accumulate ? static_cast<long double>(p.Value) + r : r;
-        // Storing a result beyond a double's range is itself an overflow.
-        const double stored = static_cast<double>(sum);
-        if (std::isinf(stored))
-            return {FpError::Overflow, i};
-        p.Value = stored;
+    if (!RunFormulasInRow(sample, t)) {
+        const TCycleOutcome failed = RunFormulasChecked(sample, t);
+        if (!failed.Ok())
+            return failed;
     }
 
     LastCycleTime = t;

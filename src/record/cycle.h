@@ -73,12 +73,18 @@ public:
 
 private:
     long double VariableValue(const TPerem& v, std::span<const std::uint8_t> sample, float t) const;
+    // Step 3 with one error check for all formulas; false (and every value as
+    // it was) when something failed, to be found by RunFormulasChecked.
+    bool RunFormulasInRow(std::span<const std::uint8_t> sample, float t);
+    TCycleOutcome RunFormulasChecked(std::span<const std::uint8_t> sample, float t);
+    void SetSlots(TFormula& f, const TProc& p, std::span<const std::uint8_t> sample, float t) const;
 
     TAllData& data_;
     std::vector<std::uint16_t> charts_;
     TCycleDisplays* displays_;
     TRecorder* recorder_;
     std::function<double()> clock_ = CurrentTimeOfDay;
+    std::vector<double> valuesBefore_;
 };
 
 // The strip charts' formulas of a settings file, in chart order.

@@ -248,6 +248,71 @@ TEST(Eval, FlagsLeftByHostCodeAreNotTakenForAnError)
     __asm__ volatile("fnclex");
 }
 
+TEST(EvalRow, GivesEvaluatesBitsAndReadsTheHostWordBack)
+{
+    const std::uint16_t original = ControlWord();
+    const std::uint16_t host = 0x027F;  // 53-bit precision, as on Windows x64
+    TFormula third, root;
+    ASSERT_TRUE(CompileFormula(third, "x/3", {"x"}));
+    ASSERT_TRUE(CompileFormula(root, "x^0.5+sin(x)", {"x"}));
+    third.SetSlot(0, 1);
+    root.SetSlot(0, 2);
+    const TEvalResult a = Evaluate(third), b = Evaluate(root);
+
+    SetControlWord(host);
+    long double ra, rb;
+    bool ok;
+    {
+        TEvalRow row;
+        ra = row.Run(third);
+        rb = row.Run(root);
+        ok = row.Ok();
+    }
+    const std::uint16_t after = ControlWord();
+    SetControlWord(original);
+
+    EXPECT_TRUE(ok);
+    EXPECT_EQ(after, host);
+    EXPECT_EQ(BitsText(Bits(ra)), BitsText(Bits(a.Value)));
+    EXPECT_EQ(BitsText(Bits(rb)), BitsText(Bits(b.Value)));
+}
+
+TEST(EvalRow, AFailureStaysSeenWhateverRunsAfterItAndLeavesNoFlag)
+{
+    TFormula hidden, refused, interpreted, fine;
+    ASSERT_TRUE(CompileFormula(hidden, "1/(x/0)", {"x"}));  // divides by zero, yet gives a finite 0
+    ASSERT_FALSE(CompileFormula(refused, "x+", {"x"}));
+    // As where code cannot run: the interpreter clears the flags when it begins.
+    ASSERT_TRUE(CompileFormula(interpreted, "x*2", {"x"}));
+    interpreted.Entry = nullptr;
+    ASSERT_TRUE(CompileFormula(fine, "x+1", {"x"}));
+    hidden.SetSlot(0, 5);
+    interpreted.SetSlot(0, 3);
+    fine.SetSlot(0, 1);
+    bool before, after;
+    {
+        TEvalRow row;
+        EXPECT_EQ(row.Run(hidden), 0.0L);
+        before = row.Ok();
+        row.Run(refused);
+        row.Run(interpreted);
+        row.Run(fine);
+        after = row.Ok();
+    }
+    std::uint16_t status;
+    __asm__ volatile("fnstsw %0" : "=m"(status));
+    EXPECT_FALSE(before);
+    EXPECT_FALSE(after);
+    EXPECT_EQ(status & 0x0D, 0) << "an error flag outlived the row";
+    EXPECT_EQ(Evaluate(fine).Value, 2.0L);
+
+    TEvalRow clean;
+    clean.Run(fine);
+    clean.Run(refused);
+    EXPECT_EQ(clean.Run(interpreted), 6.0L);
+    EXPECT_TRUE(clean.Ok());
+}
+
 #endif
 
 }  // namespace

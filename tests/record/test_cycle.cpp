@@ -246,6 +246,39 @@ TEST(Cycle, AFailingFormulaEndsTheCycleThereAfterTheRecordIsTaken)
     EXPECT_EQ(screen.Prib, 1);
 }
 
+// Every formula runs before the status is read; what a failure leaves behind
+// must still come out as if the cycle had stopped at the first failure.
+TEST(Cycle, AFailureIsFoundWhenItsValueIsFiniteAndSumsAreTakenOnce)
+{
+    std::string ini = Header(2, 5);
+    ini += Formula(0, "a", ByteVar("a"), true);
+    ini += Formula(1, "1/(a/z)", {"переменная_0=a", "переменная_1=z", "отступ_пер_1=1"});
+    ini += Formula(2, "a+", ByteVar("a"));  // refused: evaluates to 0 without code
+    ini += Formula(3, "s+1", {"переменная_0=s", "вид_0=1", "номер_формулы_0=0"}, true);
+    ini += Formula(4, "exp(a*4)", ByteVar("a"));
+    TSettings s = CompiledSettings(ini);
+    TCycle cycle(s.Data, {});
+
+    const std::uint8_t good[] = {10, 2};
+    ASSERT_TRUE(cycle.LogPrint(good, 0).Ok());
+    const std::vector<double> first = {10, 0.2, 0, 11, std::exp(40.0L)};
+    for (std::size_t i = 0; i < first.size(); ++i)
+        EXPECT_DOUBLE_EQ(s.Data.Procs[i].Value, first[i]) << i;
+
+    // 1/(250/0) is 0, a finite value; and e^1000 overflows a double later on.
+    const std::uint8_t bad[] = {250, 0};
+    const TCycleOutcome o = cycle.LogPrint(bad, 0);
+    EXPECT_EQ(o.Error, FpError::DivisionByZero);
+    EXPECT_EQ(o.FailedFormula, 1u);
+    EXPECT_EQ(s.Data.Procs[0].Value, 260);  // summed once
+    for (std::size_t i = 1; i < first.size(); ++i)
+        EXPECT_DOUBLE_EQ(s.Data.Procs[i].Value, first[i]) << i;
+
+    ASSERT_TRUE(cycle.LogPrint(good, 0).Ok());
+    EXPECT_EQ(s.Data.Procs[0].Value, 270);
+    EXPECT_EQ(s.Data.Procs[3].Value, 11 + 271);
+}
+
 TEST(Cycle, AValueBeyondTheRangeOfADoubleIsAnOverflow)
 {
     TSettings s = CompiledSettings(Header(1, 1) + Formula(0, "exp(a*4)", ByteVar("a")));
