@@ -96,6 +96,9 @@ bool TCycle::RunFormulasInRow(std::span<const std::uint8_t> sample, float t)
 
 TCycleOutcome TCycle::RunFormulasChecked(std::span<const std::uint8_t> sample, float t)
 {
+    // Only for its environment: the inputs (elapsed time) are then worked out
+    // at the same precision as in the row, whatever the host's control word.
+    const TEvalRow environment;
     TFormula* compiled = data_.Formulas.get();
     for (std::size_t i = 0; i < data_.Procs.size(); ++i) {
         TProc& p = data_.Procs[i];
