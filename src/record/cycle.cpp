@@ -54,6 +54,18 @@ void TCycle::SetSlots(TFormula& f, const TProc& p, std::span<const std::uint8_t>
     }
 }
 
+// The value replaced or accumulated; false, and nothing stored, when it lies
+// beyond a double's range: storing it would itself be an overflow.
+static bool StoreValue(TProc& p, long double r)
+{
+    const long double sum = p.Accumulate ? static_cast<long double>(p.Value) + r : r;
+    const double stored = static_cast<double>(sum);
+    if (std::isinf(stored))
+        return false;
+    p.Value = stored;
+    return true;
+}
+
 // Formulas fail rarely, and reading the x87 status after each one would wait
 // for it to finish before the next could start. So the row runs them all and
 // reads the status once; only when something failed are the values put back
@@ -78,13 +90,10 @@ bool TCycle::RunFormulasInRow(std::span<const std::uint8_t> sample, float t)
                 SetSlots(compiled[i], p, sample, t);
                 r = row.Run(compiled[i]);
             }
-            const long double sum = p.Accumulate ? static_cast<long double>(p.Value) + r : r;
-            const double stored = static_cast<double>(sum);
-            if (std::isinf(stored)) {
+            if (!StoreValue(p, r)) {
                 ok = false;
                 break;
             }
-            p.Value = stored;
         }
         ok = row.Ok() && ok;
     }
@@ -111,12 +120,8 @@ TCycleOutcome TCycle::RunFormulasChecked(std::span<const std::uint8_t> sample, f
                 return {e.Error, i};
             r = e.Value;
         }
-        const long double sum = p.Accumulate ? static_cast<long double>(p.Value) + r : r;
-        // Storing a result beyond a double's range is itself an overflow.
-        const double stored = static_cast<double>(sum);
-        if (std::isinf(stored))
+        if (!StoreValue(p, r))
             return {FpError::Overflow, i};
-        p.Value = stored;
     }
     return {};
 }
