@@ -82,21 +82,26 @@ inline std::uint16_t Unary(LD& r, const LD& x) noexcept
     return sw;
 }
 
-// fprem with a in st(0) and b in st(1).
-inline std::uint16_t Fprem(LD& r, const LD& a, const LD& b) noexcept
+// fprem (D9 F8) or fscale (D9 FD) with top in st(0) and below in st(1);
+// gives the new st(0) and drops st(1).
+template <unsigned Op>
+inline std::uint16_t OverSecond(LD& r, const LD& top, const LD& below) noexcept
 {
     std::uint16_t sw;
-    __asm__ volatile("fldt %[b]\n\t"
-                     "fldt %[a]\n\t"
-                     ".byte 0xD9, 0xF8\n\t"
+    __asm__ volatile("fldt %[below]\n\t"
+                     "fldt %[top]\n\t"
+                     ".byte 0xD9, %c[op]\n\t"
                      "fnstsw %[sw]\n\t"
                      "fstpt %[r]\n\t"
                      "fstp %%st(0)"
                      : [r] "=m"(r), [sw] "=m"(sw)
-                     : [a] "m"(a), [b] "m"(b)
+                     : [top] "m"(top), [below] "m"(below), [op] "i"(Op)
                      : "st", "st(1)");
     return sw;
 }
+
+inline std::uint16_t Fprem(LD& r, const LD& a, const LD& b) noexcept { return OverSecond<0xF8>(r, a, b); }
+inline std::uint16_t Fscale(LD& r, const LD& u, const LD& k) noexcept { return OverSecond<0xFD>(r, u, k); }
 
 // fptan: in range (C2 clear) it pushes 1 above the tangent; out of range it
 // leaves x alone, and tan receives x.
@@ -145,22 +150,6 @@ inline std::uint16_t MulLog2e(LD& r, const LD& x) noexcept
                      "fstpt %[r]"
                      : [r] "=m"(r), [sw] "=m"(sw)
                      : [x] "m"(x)
-                     : "st", "st(1)");
-    return sw;
-}
-
-// fscale with u in st(0) and k in st(1); k is dropped.
-inline std::uint16_t Fscale(LD& r, const LD& u, const LD& k) noexcept
-{
-    std::uint16_t sw;
-    __asm__ volatile("fldt %[k]\n\t"
-                     "fldt %[u]\n\t"
-                     ".byte 0xD9, 0xFD\n\t"
-                     "fnstsw %[sw]\n\t"
-                     "fstpt %[r]\n\t"
-                     "fstp %%st(0)"
-                     : [r] "=m"(r), [sw] "=m"(sw)
-                     : [u] "m"(u), [k] "m"(k)
                      : "st", "st(1)");
     return sw;
 }
