@@ -1,15 +1,13 @@
 // CompileFormula: from a formula text to x87 code over the record's slots.
 //
-// The templates are the 32-bit ones of the original compiler, carried over to
-// x86-64 where they must be: the prologue loads the 64-bit slot address into
-// RCX (48 B9 imm64), the slot loads address [rcx+d] unchanged, "^" adjusts RSP
-// with 64-bit instructions, and "tg"/"ctg" test C2 after fptan as "sin" does,
-// since an out-of-range fptan pushes nothing and the plain template would then
-// pop one register too many.
+// The operations' templates, needs and effects are rows of the operator table
+// (operators.h); what is left here is the prologue, the slot loads and the
+// walk that puts them together.
 #include "formcomp/formula.h"
 
 #include "formcomp/code_arena.h"
 #include "formcomp/extended.h"
+#include "formcomp/operators.h"
 #include "formcomp/postfix.h"
 #include "formcomp/recognizer.h"
 #include "formcomp/x87_env.h"
@@ -24,71 +22,6 @@ namespace {
 
 constexpr std::size_t kRegisters = 8;
 constexpr std::size_t kMaxSlots = 0x7FFFFFFF / 10;  // the load's displacement is a signed 32-bit value
-
-struct TemplateInfo {
-    std::string_view Word;
-    OpCode Code;
-    int Need;    // registers beyond the current depth
-    int Effect;  // change of the depth
-    std::vector<std::uint8_t> Bytes;
-};
-
-// clang-format off
-const TemplateInfo kTemplates[] = {
-    {"+",   OpCode::Add, 0, -1, {0xDE, 0xC1}},
-    {"-",   OpCode::Sub, 0, -1, {0xDE, 0xE9}},
-    {"*",   OpCode::Mul, 0, -1, {0xDE, 0xC9}},
-    {"/",   OpCode::Div, 0, -1, {0xDE, 0xF9}},
-    {"mod", OpCode::Mod, 0, -1, {0xD9, 0xC9, 0xD9, 0xF8, 0xD9, 0xC9, 0xDD, 0xC0, 0xD9, 0xF7}},
-    {"^",   OpCode::Pow, 2, -1, {
-        // a == 0: b > 0 gives a, otherwise the general path (which faults)
-        0xD9, 0xC9, 0xD9, 0xE4, 0x9B, 0xDF, 0xE0, 0x9E, 0xD9, 0xC9, 0x75, 0x0E, 0xD9, 0xEE, 0xD8, 0xD9,
-        0x9B, 0xDF, 0xE0, 0x9E, 0x73, 0x10, 0xDD, 0xD8, 0xEB, 0x5B,
-        // integral b takes the integer path
-        0xD9, 0xC0, 0xD9, 0xFC, 0xD8, 0xD9, 0x9B, 0xDF, 0xE0, 0x9E, 0x74, 0x1A,
-        // general path: 2^(b log2 a)
-        0xD9, 0xC9, 0xD9, 0xF1, 0xD9, 0xC0, 0xD9, 0xFC, 0xD9, 0xC9, 0xD8, 0xE1, 0xD9, 0xF0, 0xD9, 0xE8,
-        0xDE, 0xC1, 0xD9, 0xFD, 0xD9, 0xC9, 0xDD, 0xD8, 0xEB, 0x35,
-        // integer path: push rbx; sub rsp,8; fistp dword [rsp]; fwait; pop rax
-        0x53, 0x48, 0x83, 0xEC, 0x08, 0xDB, 0x1C, 0x24, 0x9B, 0x58,
-        // square and multiply over |n|, 1/r for n < 0; pop rbx; fwait
-        0x89, 0xC3, 0x99, 0xD9, 0xE8, 0x31, 0xD0, 0x29, 0xD0, 0x74, 0x1B, 0xD9, 0xC9, 0xEB, 0x02, 0xD8,
-        0xC8, 0xD1, 0xE8, 0x73, 0xFA, 0xDC, 0xC9, 0x75, 0xF6, 0xDD, 0xD8, 0x83, 0xFB, 0x00, 0x7D, 0x0A,
-        0xD9, 0xE8, 0xDE, 0xF1, 0xEB, 0x04, 0xD9, 0xC9, 0xDD, 0xD8, 0x5B, 0x9B}},
-    {"sich", OpCode::Neg, 0, 0, {0xD9, 0xE0}},
-    {"abs",  OpCode::Abs, 0, 0, {0xD9, 0xE1}},
-    {"sin",  OpCode::Sin, 0, 0, {0xD9, 0xFE, 0xDF, 0xE0, 0x9E, 0x7B, 0x04, 0xDD, 0xD8, 0xD9, 0xEE}},
-    {"cos",  OpCode::Cos, 0, 0, {0xD9, 0xFF, 0xDF, 0xE0, 0x9E, 0x7B, 0x04, 0xDD, 0xD8, 0xD9, 0xEE}},
-    // fptan; fnstsw ax; sahf; jnp in_range; fstp st(0); fldz; jmp done;
-    // in_range: fstp st(0) (tg) or fdivrp st(1),st (ctg); done: fwait
-    {"tg",   OpCode::Tg,  1, 0, {0xD9, 0xF2, 0xDF, 0xE0, 0x9E, 0x7B, 0x06, 0xDD, 0xD8, 0xD9, 0xEE, 0xEB, 0x02,
-                                 0xDD, 0xD8, 0x9B}},
-    {"ctg",  OpCode::Ctg, 1, 0, {0xD9, 0xF2, 0xDF, 0xE0, 0x9E, 0x7B, 0x06, 0xDD, 0xD8, 0xD9, 0xEE, 0xEB, 0x02,
-                                 0xDE, 0xF1, 0x9B}},
-    {"ln",   OpCode::Ln,  1, 0, {0xD9, 0xED, 0xD9, 0xC9, 0xD9, 0xF1}},
-    {"lg",   OpCode::Lg,  1, 0, {0xD9, 0xEC, 0xD9, 0xC9, 0xD9, 0xF1}},
-    {"exp",  OpCode::Exp, 2, 0, {0xD9, 0xEA, 0xDE, 0xC9, 0xD9, 0xC0, 0xD9, 0xFC, 0xD9, 0xC9, 0xD8, 0xE1, 0xD9, 0xF0,
-                                 0xD9, 0xE8, 0xDE, 0xC1, 0xD9, 0xFD, 0xDD, 0xD9}},
-    {"ind",  OpCode::Ind, 1, 0, {0xD9, 0xEE, 0xDE, 0xD9, 0x9B, 0xDF, 0xE0, 0x9E, 0x77, 0x04, 0xD9, 0xE8, 0xEB, 0x02,
-                                 0xD9, 0xEE}},
-};
-// clang-format on
-
-const TemplateInfo* FindTemplate(std::string_view word)
-{
-    for (const TemplateInfo& t : kTemplates)
-        if (t.Word == word)
-            return &t;
-    return nullptr;
-}
-
-const TemplateInfo& TemplateOf(OpCode code)
-{
-    for (const TemplateInfo& t : kTemplates)
-        if (t.Code == code)
-            return t;
-    return kTemplates[0];  // Load has none; never asked
-}
 
 // The names lowercased, in place (empty names keep their position).
 std::vector<std::string> LoweredNames(const std::vector<std::string>& names)
@@ -241,14 +174,13 @@ bool CompileFormula(TFormula& f, std::string_view text, const std::vector<std::s
             continue;  // no code
         case TokenKindKind::Function:
         case TokenKindKind::Operator: {
-            const TemplateInfo* tpl = FindTemplate(t.Text);
-            if (!tpl)
+            const TOperator* o = FindOperator(t.Text);
+            if (!o)
                 return Refuse(f, "grammar: unknown operation '" + t.Text + "'");
-            op.Code = tpl->Code;
-            ownNeed = tpl->Need;
-            effect = tpl->Effect;
-            const std::size_t operands = effect < 0 ? 2 : 1;
-            if (depth < operands)
+            op.Code = o->Code;
+            ownNeed = o->Need;
+            effect = o->Effect();
+            if (depth < static_cast<std::size_t>(o->Arity))
                 return Refuse(f, "grammar: '" + t.Text + "' lacks an operand");
             break;
         }
@@ -280,7 +212,7 @@ bool CompileFormula(TFormula& f, std::string_view text, const std::vector<std::s
         if (op.Code == OpCode::Load)
             EmitLoad(code, op.Slot);
         else
-            code.append(TemplateOf(op.Code).Bytes.data(), TemplateOf(op.Code).Bytes.size());
+            code.append(OperatorOf(op.Code).Template.data(), OperatorOf(op.Code).Template.size());
     }
     code.append({0xC3});  // ret
 

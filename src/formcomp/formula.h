@@ -49,11 +49,13 @@ private:
 };
 
 // One step of a compiled formula, in postfix order: what the interpreter runs
-// and what the generated code was made from, one template per step.
+// and what the generated code was made from, one template per step. Apart
+// from Load, each names its row of the operator table (operators.h), in the
+// table's order.
 enum class OpCode : std::uint8_t {
     Load,  // push slot Slot
-    Add, Sub, Mul, Div, Mod, Pow,
-    Neg, Abs, Sin, Cos, Tg, Ctg, Ln, Lg, Exp, Ind,
+    Add, Sub, Mul, Div, Pow, Mod,
+    Neg, Sin, Cos, Tg, Ctg, Ln, Lg, Exp, Ind, Abs,
 };
 
 struct TOp {

@@ -1,32 +1,71 @@
 #include "formcomp/interpreter.h"
 
 #include "formcomp/extended.h"
+#include "formcomp/operators.h"
 #include "formcomp/x87_env.h"
 
+#include <array>
 #include <cmath>
 #include <cstring>
+#include <utility>
 
 namespace kovra {
 
 namespace {
 
+using LD = long double;
+
 // The stack check at compilation keeps every formula within the x87's eight
 // registers; the interpreter's stack has the same size.
 constexpr std::size_t kStackSize = 8;
 
-bool IsBinary(OpCode c) noexcept
+// One operation: its operands in the order they were pushed (the first
+// pushed first), its value to r.
+using Step = FpError (*)(LD& r, const LD* in) noexcept;
+
+// Each interpreter's steps are specialisations of one function template per
+// interpreter, one for each row of the operator table; a row without its step
+// stops the build at the primary template.
+template <OpCode>
+inline constexpr bool kNoStepYet = false;
+
+// Runs f's steps; load(value, slot bytes) pushes a slot.
+template <class Load>
+TEvalResult RunSteps(const TFormula& f, const std::array<Step, kOperatorCount>& steps, Load load) noexcept
 {
-    switch (c) {
-    case OpCode::Add:
-    case OpCode::Sub:
-    case OpCode::Mul:
-    case OpCode::Div:
-    case OpCode::Mod:
-    case OpCode::Pow:
-        return true;
-    default:
-        return false;
+    TEvalResult res;
+    if (f.Ops.empty())
+        return res;
+    LD st[kStackSize];
+    std::size_t depth = 0;
+    const std::size_t slots = f.SlotCount();
+    for (const TOp& op : f.Ops) {
+        if (op.Code == OpCode::Load) {
+            if (depth == kStackSize || op.Slot >= slots) {
+                res.Error = FpError::InvalidOperation;  // what a stack fault would raise
+                return res;
+            }
+            load(st[depth++], f.slots_.data() + kExtendedSize * op.Slot);
+            continue;
+        }
+        const std::size_t row = IndexOf(op.Code);
+        const std::size_t arity = row < kOperatorCount ? static_cast<std::size_t>(kOperators[row].Arity) : 0;
+        if (arity == 0 || depth < arity) {
+            res.Error = FpError::InvalidOperation;
+            return res;
+        }
+        LD r;
+        res.Error = steps[row](r, &st[depth - arity]);
+        if (res.Error != FpError::None)
+            return res;
+        depth -= arity - 1;
+        st[depth - 1] = r;
     }
+    if (depth != 1)
+        res.Error = FpError::InvalidOperation;
+    else
+        res.Value = st[0];
+    return res;
 }
 
 #ifdef KOVRA_HAVE_X87_ASM
@@ -43,8 +82,6 @@ FpError ErrorOfStatus(std::uint16_t sw) noexcept
 }
 
 namespace asmops {
-
-using LD = long double;
 
 // Every block below loads its operands from memory, runs the instructions
 // of the generated template (given as raw bytes where the AT&T spelling of
@@ -122,38 +159,6 @@ inline std::uint16_t Fptan(LD& tan, LD& one, const LD& x) noexcept
     return sw;
 }
 
-// fldln2 / fldlg2 (D9 ED / D9 EC); fxch; fyl2x
-template <unsigned Const>
-inline std::uint16_t Log(LD& r, const LD& x) noexcept
-{
-    std::uint16_t sw;
-    __asm__ volatile("fldt %[x]\n\t"
-                     ".byte 0xD9, %c[k]\n\t"
-                     ".byte 0xD9, 0xC9\n\t"
-                     ".byte 0xD9, 0xF1\n\t"
-                     "fnstsw %[sw]\n\t"
-                     "fstpt %[r]"
-                     : [r] "=m"(r), [sw] "=m"(sw)
-                     : [x] "m"(x), [k] "i"(Const)
-                     : "st", "st(1)");
-    return sw;
-}
-
-// fldl2e; fmulp
-inline std::uint16_t MulLog2e(LD& r, const LD& x) noexcept
-{
-    std::uint16_t sw;
-    __asm__ volatile("fldt %[x]\n\t"
-                     ".byte 0xD9, 0xEA\n\t"
-                     ".byte 0xDE, 0xC9\n\t"
-                     "fnstsw %[sw]\n\t"
-                     "fstpt %[r]"
-                     : [r] "=m"(r), [sw] "=m"(sw)
-                     : [x] "m"(x)
-                     : "st", "st(1)");
-    return sw;
-}
-
 // ftst of a.
 inline std::uint16_t Ftst(const LD& a) noexcept
 {
@@ -210,17 +215,20 @@ inline std::uint16_t Fist32(std::int32_t& n, const LD& x) noexcept
     return sw;
 }
 
-inline LD One() noexcept
-{
-    LD r;
-    __asm__ volatile("fld1\n\tfstpt %0" : "=m"(r) : : "st");
-    return r;
-}
+// The constants the templates load, by the second byte of their D9 xx
+// instruction. Loaded once into memory they keep every bit, so a template's
+// "load a constant, then combine it" is one Binary block over that memory.
+enum : unsigned { kFld1 = 0xE8, kFldl2e = 0xEA, kFldlg2 = 0xEC, kFldln2 = 0xED, kFldz = 0xEE };
 
-inline LD Zero() noexcept
+template <unsigned Op>
+inline LD Constant() noexcept
 {
     LD r;
-    __asm__ volatile("fldz\n\tfstpt %0" : "=m"(r) : : "st");
+    __asm__ volatile(".byte 0xD9, %c[op]\n\t"
+                     "fstpt %[r]"
+                     : [r] "=m"(r)
+                     : [op] "i"(Op)
+                     : "st");
     return r;
 }
 
@@ -239,7 +247,7 @@ FpError ScaleByPowerOfTwo(LD& r, const LD& y) noexcept
     KOVRA_STEP((Unary<0xD9, 0xFC>(k, y)));
     KOVRA_STEP((Binary<0xDE, 0xE9>(f, y, k)));
     KOVRA_STEP((Unary<0xD9, 0xF0>(t, f)));
-    KOVRA_STEP((Binary<0xDE, 0xC1>(u, t, One())));
+    KOVRA_STEP((Binary<0xDE, 0xC1>(u, t, Constant<kFld1>())));
     KOVRA_STEP(Fscale(r, u, k));
     return FpError::None;
 }
@@ -250,7 +258,7 @@ FpError Power(LD& r, const LD& a, const LD& b) noexcept
     KOVRA_STEP(sw);
     bool integral = false;
     if (sw & x87::kC3) {  // a is 0
-        sw = Fcomp(Zero(), b);
+        sw = Fcomp(Constant<kFldz>(), b);
         KOVRA_STEP(sw);
         if (sw & x87::kC0) {  // 0 < b: the result is a itself
             r = a;
@@ -271,7 +279,7 @@ FpError Power(LD& r, const LD& a, const LD& b) noexcept
 
     std::int32_t n = 0;
     KOVRA_STEP(Fist32(n, b));
-    const LD one = One();
+    const LD one = Constant<kFld1>();
     if (n == 0) {
         r = one;
         return FpError::None;
@@ -294,107 +302,89 @@ FpError Power(LD& r, const LD& a, const LD& b) noexcept
     return FpError::None;
 }
 
-FpError Step(OpCode code, LD* st, std::size_t& depth) noexcept
+// fsin (FE) or fcos (FF); an operand out of range (C2) gives 0: fstp st(0); fldz
+template <unsigned Op>
+FpError SineOrCosine(LD& r, const LD& x) noexcept
 {
-    LD& x = st[depth - 1];
-    if (IsBinary(code)) {
-        const LD& a = st[depth - 2];
-        const LD& b = st[depth - 1];
-        LD r;
-        switch (code) {
-        case OpCode::Add: KOVRA_STEP((Binary<0xDE, 0xC1>(r, a, b))); break;
-        case OpCode::Sub: KOVRA_STEP((Binary<0xDE, 0xE9>(r, a, b))); break;
-        case OpCode::Mul: KOVRA_STEP((Binary<0xDE, 0xC9>(r, a, b))); break;
-        case OpCode::Div: KOVRA_STEP((Binary<0xDE, 0xF9>(r, a, b))); break;
-        case OpCode::Mod: KOVRA_STEP(Fprem(r, a, b)); break;
-        default: {
-            const FpError e = Power(r, a, b);
-            if (e != FpError::None)
-                return e;
-        }
-        }
-        --depth;
-        st[depth - 1] = r;
-        return FpError::None;
-    }
-    switch (code) {
-    case OpCode::Neg: KOVRA_STEP((Unary<0xD9, 0xE0>(x, x))); break;
-    case OpCode::Abs: KOVRA_STEP((Unary<0xD9, 0xE1>(x, x))); break;
-    case OpCode::Sin:
-    case OpCode::Cos: {
-        const std::uint16_t sw = code == OpCode::Sin ? Unary<0xD9, 0xFE>(x, x) : Unary<0xD9, 0xFF>(x, x);
-        KOVRA_STEP(sw);
-        if (sw & x87::kC2)  // operand out of range: fstp st(0); fldz
-            x = Zero();
-        break;
-    }
-    case OpCode::Tg:
-    case OpCode::Ctg: {
-        LD tan, one = 0;
-        const std::uint16_t sw = Fptan(tan, one, x);
-        KOVRA_STEP(sw);
-        if (sw & x87::kC2)
-            x = Zero();
-        else if (code == OpCode::Tg)
-            x = tan;
-        else
-            KOVRA_STEP((Binary<0xDE, 0xF1>(x, tan, one)));  // fdivrp: 1 / tan
-        break;
-    }
-    case OpCode::Ln: KOVRA_STEP(Log<0xED>(x, x)); break;
-    case OpCode::Lg: KOVRA_STEP(Log<0xEC>(x, x)); break;
-    case OpCode::Exp: {
-        LD y;
-        KOVRA_STEP(MulLog2e(y, x));
-        return ScaleByPowerOfTwo(x, y);
-    }
-    case OpCode::Ind: {
-        const std::uint16_t sw = ZeroCompare(x);
-        KOVRA_STEP(sw);
-        // ja skips to fldz when 0 > x; equal or above gives 1
-        x = (sw & (x87::kC0 | x87::kC3)) ? One() : Zero();
-        break;
-    }
-    default:
-        return FpError::InvalidOperation;
-    }
+    const std::uint16_t sw = Unary<0xD9, Op>(r, x);
+    KOVRA_STEP(sw);
+    if (sw & x87::kC2)
+        r = Constant<kFldz>();
     return FpError::None;
 }
 
+// fptan; then fstp st(0) for the tangent, or fdivrp for 1 / tangent; out of range gives 0
+template <bool Reciprocal>
+FpError Tangent(LD& r, const LD& x) noexcept
+{
+    LD tan, one = 0;
+    const std::uint16_t sw = Fptan(tan, one, x);
+    KOVRA_STEP(sw);
+    if (sw & x87::kC2)
+        r = Constant<kFldz>();
+    else if (!Reciprocal)
+        r = tan;
+    else
+        KOVRA_STEP((Binary<0xDE, 0xF1>(r, tan, one)));  // fdivrp: 1 / tan
+    return FpError::None;
+}
+
+// The steps, one per row of the operator table, each the instructions of
+// that row's template.
+template <OpCode C>
+FpError X87Step(LD&, const LD*) noexcept
+{
+    static_assert(kNoStepYet<C>, "a row of the operator table without its x87 step");
+    return FpError::InvalidOperation;
+}
+
+template <> FpError X87Step<OpCode::Add>(LD& r, const LD* in) noexcept { return ErrorOfStatus(Binary<0xDE, 0xC1>(r, in[0], in[1])); }
+template <> FpError X87Step<OpCode::Sub>(LD& r, const LD* in) noexcept { return ErrorOfStatus(Binary<0xDE, 0xE9>(r, in[0], in[1])); }
+template <> FpError X87Step<OpCode::Mul>(LD& r, const LD* in) noexcept { return ErrorOfStatus(Binary<0xDE, 0xC9>(r, in[0], in[1])); }
+template <> FpError X87Step<OpCode::Div>(LD& r, const LD* in) noexcept { return ErrorOfStatus(Binary<0xDE, 0xF9>(r, in[0], in[1])); }
+template <> FpError X87Step<OpCode::Pow>(LD& r, const LD* in) noexcept { return Power(r, in[0], in[1]); }
+template <> FpError X87Step<OpCode::Mod>(LD& r, const LD* in) noexcept { return ErrorOfStatus(Fprem(r, in[0], in[1])); }
+template <> FpError X87Step<OpCode::Neg>(LD& r, const LD* in) noexcept { return ErrorOfStatus(Unary<0xD9, 0xE0>(r, in[0])); }
+template <> FpError X87Step<OpCode::Sin>(LD& r, const LD* in) noexcept { return SineOrCosine<0xFE>(r, in[0]); }
+template <> FpError X87Step<OpCode::Cos>(LD& r, const LD* in) noexcept { return SineOrCosine<0xFF>(r, in[0]); }
+template <> FpError X87Step<OpCode::Tg>(LD& r, const LD* in) noexcept { return Tangent<false>(r, in[0]); }
+template <> FpError X87Step<OpCode::Ctg>(LD& r, const LD* in) noexcept { return Tangent<true>(r, in[0]); }
+// fldln2 / fldlg2; fxch; fyl2x: the constant below x, then the constant times log2 x
+template <> FpError X87Step<OpCode::Ln>(LD& r, const LD* in) noexcept { return ErrorOfStatus(Binary<0xD9, 0xF1>(r, Constant<kFldln2>(), in[0])); }
+template <> FpError X87Step<OpCode::Lg>(LD& r, const LD* in) noexcept { return ErrorOfStatus(Binary<0xD9, 0xF1>(r, Constant<kFldlg2>(), in[0])); }
+// fldl2e; fmulp; then 2 to that power
+template <> FpError X87Step<OpCode::Exp>(LD& r, const LD* in) noexcept
+{
+    LD y;
+    KOVRA_STEP((Binary<0xDE, 0xC9>(y, in[0], Constant<kFldl2e>())));
+    return ScaleByPowerOfTwo(r, y);
+}
+template <> FpError X87Step<OpCode::Ind>(LD& r, const LD* in) noexcept
+{
+    const std::uint16_t sw = ZeroCompare(in[0]);
+    KOVRA_STEP(sw);
+    // ja skips to fldz when 0 > x; equal or above gives 1
+    r = (sw & (x87::kC0 | x87::kC3)) ? Constant<kFld1>() : Constant<kFldz>();
+    return FpError::None;
+}
+template <> FpError X87Step<OpCode::Abs>(LD& r, const LD* in) noexcept { return ErrorOfStatus(Unary<0xD9, 0xE1>(r, in[0])); }
+
 #undef KOVRA_STEP
+
+template <std::size_t... I>
+constexpr std::array<Step, kOperatorCount> X87Steps(std::index_sequence<I...>)
+{
+    return {&X87Step<kOperators[I].Code>...};
+}
 
 }  // namespace asmops
 
 TEvalResult RunX87(const TFormula& f) noexcept
 {
-    TEvalResult res;
-    if (f.Ops.empty())
-        return res;
-    long double st[kStackSize];
-    std::size_t depth = 0;
-    const std::size_t slots = f.SlotCount();
+    static constexpr std::array<Step, kOperatorCount> kSteps = asmops::X87Steps(std::make_index_sequence<kOperatorCount>{});
     const std::uint16_t saved = x87::Enter();
-    for (const TOp& op : f.Ops) {
-        if (op.Code == OpCode::Load) {
-            if (depth == kStackSize || op.Slot >= slots) {
-                res.Error = FpError::InvalidOperation;  // what a stack fault would raise
-                break;
-            }
-            std::memcpy(&st[depth++], f.slots_.data() + kExtendedSize * op.Slot, kExtendedSize);
-            continue;
-        }
-        if (depth < (IsBinary(op.Code) ? 2u : 1u)) {
-            res.Error = FpError::InvalidOperation;
-            break;
-        }
-        res.Error = asmops::Step(op.Code, st, depth);
-        if (res.Error != FpError::None)
-            break;
-    }
-    if (res.Error == FpError::None && depth != 1)
-        res.Error = FpError::InvalidOperation;
-    if (res.Error == FpError::None)
-        std::memcpy(&res.Value, &st[0], kExtendedSize);
+    const TEvalResult res =
+        RunSteps(f, kSteps, [](LD& value, const std::uint8_t* slot) { std::memcpy(&value, slot, kExtendedSize); });
     x87::Leave(saved);
     return res;
 }
@@ -402,8 +392,6 @@ TEvalResult RunX87(const TFormula& f) noexcept
 #endif  // KOVRA_HAVE_X87_ASM
 
 // ---- plain long double ----
-
-using LD = long double;
 
 FpError ArithError(LD r, LD a, LD b) noexcept
 {
@@ -487,92 +475,109 @@ FpError PortablePower(LD& r, LD a, LD b) noexcept
     return FpError::None;
 }
 
-FpError PortableStep(OpCode code, LD* st, std::size_t& depth) noexcept
+// sin, cos, tg and ctg: an infinity is invalid, a magnitude of 2^63 or more
+// is out of range and gives 0, as the x87 instructions do.
+template <class F>
+FpError PortableTrig(LD& r, LD x, F f) noexcept
 {
-    LD& x = st[depth - 1];
-    if (IsBinary(code)) {
-        const LD a = st[depth - 2], b = st[depth - 1];
-        LD r = 0;
-        FpError e = FpError::None;
-        switch (code) {
-        case OpCode::Add: r = a + b; e = ArithError(r, a, b); break;
-        case OpCode::Sub: r = a - b; e = ArithError(r, a, b); break;
-        case OpCode::Mul: r = a * b; e = ArithError(r, a, b); break;
-        case OpCode::Div:
-            if (b == 0 && std::isfinite(a))  // an infinite dividend gives infinity quietly
-                e = a == 0 ? FpError::InvalidOperation : FpError::DivisionByZero;
-            else {
-                r = a / b;
-                e = ArithError(r, a, b);
-            }
-            break;
-        case OpCode::Mod:
-            if (!std::isnan(a) && !std::isnan(b) && (b == 0 || std::isinf(a)))
-                e = FpError::InvalidOperation;
-            else
-                r = std::fmod(a, b);
-            break;
-        default: e = PortablePower(r, a, b); break;
-        }
-        if (e != FpError::None)
-            return e;
-        --depth;
-        st[depth - 1] = r;
+    if (std::isinf(x))
+        return FpError::InvalidOperation;
+    if (std::fabs(x) >= kTwo63) {
+        r = 0;
         return FpError::None;
     }
-    switch (code) {
-    case OpCode::Neg: x = -x; break;
-    case OpCode::Abs: x = std::fabs(x); break;
-    case OpCode::Sin:
-    case OpCode::Cos:
-    case OpCode::Tg:
-    case OpCode::Ctg:
-        if (std::isinf(x))
-            return FpError::InvalidOperation;
-        if (std::fabs(x) >= kTwo63) {
-            x = 0;
-            break;
-        }
-        if (code == OpCode::Sin)
-            x = std::sin(x);
-        else if (code == OpCode::Cos)
-            x = std::cos(x);
-        else if (code == OpCode::Tg)
-            x = std::tan(x);
-        else {
-            const LD t = std::tan(x);
-            if (t == 0)
-                return FpError::DivisionByZero;
-            x = 1 / t;
-            if (std::isinf(x))
-                return FpError::Overflow;
-        }
-        break;
-    case OpCode::Ln:
-    case OpCode::Lg:
-        if (x < 0)
-            return FpError::InvalidOperation;
-        if (x == 0)
-            return FpError::DivisionByZero;
-        x = code == OpCode::Ln ? std::log(x) : std::log10(x);
-        break;
-    case OpCode::Exp: {
-        if (std::isnan(x))
-            break;
-        const LD y = x * 1.44269504088896340735992468100189214L;
-        if (std::isinf(y) && std::isfinite(x))
-            return FpError::Overflow;
-        return PortableScale(x, y);
-    }
-    case OpCode::Ind:
-        if (std::isnan(x))
-            return FpError::InvalidOperation;
-        x = x >= 0 ? 1 : 0;
-        break;
-    default:
+    return f(r, x);
+}
+
+// ln and lg: the x87 raises the same errors for both.
+FpError PortableLog(LD& r, LD x, bool decimal) noexcept
+{
+    if (x < 0)
         return FpError::InvalidOperation;
-    }
+    if (x == 0)
+        return FpError::DivisionByZero;
+    r = decimal ? std::log10(x) : std::log(x);
     return FpError::None;
+}
+
+// The steps, one per row of the operator table, with the x87's error rules.
+template <OpCode C>
+FpError PortableStep(LD&, const LD*) noexcept
+{
+    static_assert(kNoStepYet<C>, "a row of the operator table without its portable step");
+    return FpError::InvalidOperation;
+}
+
+template <> FpError PortableStep<OpCode::Add>(LD& r, const LD* in) noexcept { r = in[0] + in[1]; return ArithError(r, in[0], in[1]); }
+template <> FpError PortableStep<OpCode::Sub>(LD& r, const LD* in) noexcept { r = in[0] - in[1]; return ArithError(r, in[0], in[1]); }
+template <> FpError PortableStep<OpCode::Mul>(LD& r, const LD* in) noexcept { r = in[0] * in[1]; return ArithError(r, in[0], in[1]); }
+template <> FpError PortableStep<OpCode::Div>(LD& r, const LD* in) noexcept
+{
+    const LD a = in[0], b = in[1];
+    if (b == 0 && std::isfinite(a))  // an infinite dividend gives infinity quietly
+        return a == 0 ? FpError::InvalidOperation : FpError::DivisionByZero;
+    r = a / b;
+    return ArithError(r, a, b);
+}
+template <> FpError PortableStep<OpCode::Pow>(LD& r, const LD* in) noexcept { return PortablePower(r, in[0], in[1]); }
+template <> FpError PortableStep<OpCode::Mod>(LD& r, const LD* in) noexcept
+{
+    const LD a = in[0], b = in[1];
+    if (!std::isnan(a) && !std::isnan(b) && (b == 0 || std::isinf(a)))
+        return FpError::InvalidOperation;
+    r = std::fmod(a, b);
+    return FpError::None;
+}
+template <> FpError PortableStep<OpCode::Neg>(LD& r, const LD* in) noexcept { r = -in[0]; return FpError::None; }
+template <> FpError PortableStep<OpCode::Sin>(LD& r, const LD* in) noexcept
+{
+    return PortableTrig(r, in[0], [](LD& v, LD x) { v = std::sin(x); return FpError::None; });
+}
+template <> FpError PortableStep<OpCode::Cos>(LD& r, const LD* in) noexcept
+{
+    return PortableTrig(r, in[0], [](LD& v, LD x) { v = std::cos(x); return FpError::None; });
+}
+template <> FpError PortableStep<OpCode::Tg>(LD& r, const LD* in) noexcept
+{
+    return PortableTrig(r, in[0], [](LD& v, LD x) { v = std::tan(x); return FpError::None; });
+}
+template <> FpError PortableStep<OpCode::Ctg>(LD& r, const LD* in) noexcept
+{
+    return PortableTrig(r, in[0], [](LD& v, LD x) {
+        const LD t = std::tan(x);
+        if (t == 0)
+            return FpError::DivisionByZero;
+        v = 1 / t;
+        return std::isinf(v) ? FpError::Overflow : FpError::None;
+    });
+}
+template <> FpError PortableStep<OpCode::Ln>(LD& r, const LD* in) noexcept { return PortableLog(r, in[0], false); }
+template <> FpError PortableStep<OpCode::Lg>(LD& r, const LD* in) noexcept { return PortableLog(r, in[0], true); }
+template <> FpError PortableStep<OpCode::Exp>(LD& r, const LD* in) noexcept
+{
+    const LD x = in[0];
+    if (std::isnan(x)) {
+        r = x;
+        return FpError::None;
+    }
+    const LD y = x * 1.44269504088896340735992468100189214L;
+    if (std::isinf(y) && std::isfinite(x))
+        return FpError::Overflow;
+    return PortableScale(r, y);
+}
+template <> FpError PortableStep<OpCode::Ind>(LD& r, const LD* in) noexcept
+{
+    if (std::isnan(in[0]))
+        return FpError::InvalidOperation;
+    r = in[0] >= 0 ? 1 : 0;
+    return FpError::None;
+}
+template <> FpError PortableStep<OpCode::Abs>(LD& r, const LD* in) noexcept { r = std::fabs(in[0]); return FpError::None; }
+
+template <std::size_t... I>
+constexpr std::array<Step, kOperatorCount> PortableSteps(std::index_sequence<I...>)
+{
+    return {&PortableStep<kOperators[I].Code>...};
 }
 
 }  // namespace
@@ -588,34 +593,10 @@ bool InterpreterUsesX87() noexcept
 
 TEvalResult InterpretPortable(const TFormula& f) noexcept
 {
-    TEvalResult res;
-    if (f.Ops.empty())
-        return res;
-    LD st[kStackSize];
-    std::size_t depth = 0;
-    const std::size_t slots = f.SlotCount();
-    for (const TOp& op : f.Ops) {
-        if (op.Code == OpCode::Load) {
-            if (depth == kStackSize || op.Slot >= slots) {
-                res.Error = FpError::InvalidOperation;
-                return res;
-            }
-            st[depth++] = ExtendedToLongDouble(ReadExtended(f.slots_.data() + kExtendedSize * op.Slot));
-            continue;
-        }
-        if (depth < (IsBinary(op.Code) ? 2u : 1u)) {
-            res.Error = FpError::InvalidOperation;
-            return res;
-        }
-        res.Error = PortableStep(op.Code, st, depth);
-        if (res.Error != FpError::None)
-            return res;
-    }
-    if (depth != 1)
-        res.Error = FpError::InvalidOperation;
-    else
-        res.Value = st[0];
-    return res;
+    static constexpr std::array<Step, kOperatorCount> kSteps = PortableSteps(std::make_index_sequence<kOperatorCount>{});
+    return RunSteps(f, kSteps, [](LD& value, const std::uint8_t* slot) {
+        value = ExtendedToLongDouble(ReadExtended(slot));
+    });
 }
 
 TEvalResult Interpret(const TFormula& f) noexcept

@@ -3,60 +3,26 @@
 
 #include <cstdint>
 
+#include "formcomp/operators.h"
 #include "formcomp/scanner.h"
 
 namespace kovra {
 
 namespace {
 
-// The words the scanner and the stack know, told apart by length and bytes
-// rather than by a string comparison per word (this runs for every token).
-enum class Word { None, Function, Sich, Power, Mul, Add, Close, Open, If, Then, Else, Brace };
-
-constexpr std::uint32_t Pack(std::string_view t)
+// The bracket words, the operator stack's other priorities: 1 for those that
+// close, 0 for those that open, -1 for every other token ("{" and "}" too).
+int BracketPriority(std::string_view t)
 {
-    std::uint32_t v = 0;
-    for (char c : t) v = (v << 8) | static_cast<unsigned char>(c);
-    return v;
-}
-
-Word WordOf(std::string_view t)
-{
-    switch (t.size()) {
-    case 1:
-        switch (t[0]) {
-        case '^': return Word::Power;
-        case '*': case '/': return Word::Mul;
-        case '+': case '-': return Word::Add;
-        case ')': case ']': return Word::Close;
-        case '(': case '[': return Word::Open;
-        case '{': case '}': return Word::Brace;
-        default: return Word::None;
-        }
-    case 2:
-        switch (Pack(t)) {
-        case Pack("lg"): case Pack("ln"): case Pack("tg"): return Word::Function;
-        case Pack("if"): return Word::If;
-        default: return Word::None;
-        }
-    case 3:
-        switch (Pack(t)) {
-        case Pack("sin"): case Pack("cos"): case Pack("exp"): case Pack("ctg"): case Pack("ind"): case Pack("abs"):
-            return Word::Function;
-        case Pack("mod"): return Word::Mul;
-        default: return Word::None;
-        }
-    case 4:
-        switch (Pack(t)) {
-        case Pack("sich"): return Word::Sich;
-        case Pack("then"): return Word::Then;
-        case Pack("else"): return Word::Else;
-        default: return Word::None;
-        }
-    default:
-        return Word::None;
+    if (t.size() > 4) return -1;
+    switch (PackWord(t)) {
+    case PackWord(")"): case PackWord("]"): case PackWord("then"): case PackWord("else"): return 1;
+    case PackWord("("): case PackWord("["): case PackWord("if"): return 0;
+    default: return -1;
     }
 }
+
+bool IsBracketWord(std::string_view t) { return t == "if" || t == "then" || t == "else"; }
 
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 
@@ -106,12 +72,10 @@ CharClassKind CharClass(unsigned char b)
 TokenKindKind TokenKind(std::string_view token)
 {
     TokenKindKind kind = TokenKindKind::Name;
-    switch (WordOf(token)) {
-    case Word::Function: case Word::Sich: kind = TokenKindKind::Function; break;
-    case Word::Power: case Word::Mul: case Word::Add: kind = TokenKindKind::Operator; break;
-    case Word::If: case Word::Then: case Word::Else: kind = TokenKindKind::Bracket; break;
-    default: break;
-    }
+    if (const TOperator* o = FindOperator(token))
+        kind = o->Kind;
+    else if (IsBracketWord(token))
+        kind = TokenKindKind::Bracket;
     if (!token.empty() && (IsOpening(token[0]) || IsClosing(token[0]))) kind = TokenKindKind::Bracket;
     if (ReadsAsNumber(token)) kind = TokenKindKind::Number;
     return kind;
@@ -119,15 +83,8 @@ TokenKindKind TokenKind(std::string_view token)
 
 int Priority(std::string_view t)
 {
-    switch (WordOf(t)) {
-    case Word::Function: return 5;
-    case Word::Power: return 4;
-    case Word::Mul: case Word::Sich: return 3;
-    case Word::Add: return 2;
-    case Word::Close: case Word::Then: case Word::Else: return 1;
-    case Word::Open: case Word::If: return 0;
-    default: return -1;  // "{" and "}" too
-    }
+    const TOperator* o = FindOperator(t);
+    return o ? o->Priority : BracketPriority(t);
 }
 
 void PushToken(const std::string& token, TokenList& output, TokenList& stack)
@@ -227,8 +184,8 @@ namespace scan {
 
 bool IsFunctionWord(std::string_view t)
 {
-    const Word w = WordOf(t);
-    return w == Word::Function || w == Word::Sich;
+    const TOperator* o = FindOperator(t);
+    return o && o->Kind == TokenKindKind::Function;
 }
 
 SpannedList ScanByClasses(std::string_view text)

@@ -58,8 +58,9 @@ using PostfixList = std::vector<PostfixToken>;
 // gives them), cut as the grammar matched it. Empty when the grammar does not
 // accept the text. The kinds are to be trusted rather than TokenKind of the
 // text: a name may be "1", "mod" or "sin". Kinds given: Name (the text is one
-// of the names), Number (digits, optionally a point and digits), Function (the
-// nine function words and "sich", the unary minus), Operator (+ - * / ^ mod).
+// of the names), Number (digits, optionally a point and digits), Function and
+// Operator (the words of the operator table, operators.h; "sich" is the unary
+// minus).
 // Brackets never reach the list.
 PostfixList ToPostfixTokens(std::string_view prepared, const std::vector<std::string>& names);
 

@@ -2,8 +2,8 @@
 //
 // Over tokens, the grammar is small:
 //   formula  = ["-"] expr                        (the minus becomes "sich")
-//   expr     = operand {binop operand}           binop: + - * / ^ mod
-//   operand  = [function] primary
+//   expr     = operand {binop operand}           binop: the table's binary operators
+//   operand  = [function] primary                function: the table's, but "sich"
 //   primary  = name | number | "(" ["-"] expr ")"
 //   number   = digits ["." digits]
 // (its nesting of operators shapes nothing that is accepted: any sequence of
@@ -16,7 +16,9 @@
 // is read in one pass. Counting the readings (for the settings check) walks
 // all reachable states instead: forwards to reach them, backwards to count.
 #include <algorithm>
+#include <bit>
 
+#include "formcomp/operators.h"
 #include "formcomp/postfix.h"
 #include "formcomp/scanner.h"
 
@@ -41,8 +43,6 @@ std::uint64_t Key(const State& s)
 {
     return (static_cast<std::uint64_t>(s.pos) << 34) | (static_cast<std::uint64_t>(s.depth) << 2) | s.phase;
 }
-
-constexpr std::string_view kGrammarFunctions[] = {"sin", "cos", "tg", "ctg", "ln", "lg", "exp", "ind", "abs"};
 
 struct Move {
     bool accept = false;  // the end of the text, all brackets closed
@@ -78,14 +78,10 @@ public:
                 if (s.depth == 0) f(Move{true, s, TokenKindKind::Name, {}, p, p});
                 return;
             }
-            const char c = text_[p];
-            if (c == '+' || c == '-' || c == '*' || c == '/' || c == '^') {
-                token(TokenKindKind::Operator, 1, Operand, s.depth);
-            } else if (text_.substr(p, 3) == "mod") {
-                token(TokenKindKind::Operator, 3, Operand, s.depth);
-            } else if (c == ')' && s.depth > 0) {
+            if (const std::size_t len = BinaryOperatorAt(p); len > 0)
+                token(TokenKindKind::Operator, len, Operand, s.depth);
+            else if (text_[p] == ')' && s.depth > 0)
                 token(TokenKindKind::Bracket, 1, After, s.depth - 1);
-            }
             return;
         }
         if (p == n) return;
@@ -94,8 +90,11 @@ public:
                 token(TokenKindKind::Name, name.size(), After, s.depth))
                 return;
         if (s.phase != Primary) {
-            for (std::string_view w : kGrammarFunctions)
+            constexpr std::uint32_t kFunctions = RowMask(kGrammarFunctions);
+            for (std::uint32_t rows = RowsBeginningWith(text_[p]) & kFunctions; rows != 0; rows &= rows - 1) {
+                const std::string_view w = kOperators[std::countr_zero(rows)].Word;
                 if (text_.substr(p, w.size()) == w && token(TokenKindKind::Function, w.size(), Primary, s.depth)) return;
+            }
         }
         if (const std::size_t len = NumberAt(p); len > 0) {
             if (token(TokenKindKind::Number, len, After, s.depth)) return;
@@ -202,6 +201,18 @@ public:
     }
 
 private:
+    // Length of the longest binary operator word at p, or 0.
+    std::size_t BinaryOperatorAt(std::size_t p) const
+    {
+        constexpr std::uint32_t kBinary = RowMask(kBinaryOperators);
+        std::size_t len = 0;
+        for (std::uint32_t rows = RowsBeginningWith(text_[p]) & kBinary; rows != 0; rows &= rows - 1) {
+            const std::string_view w = kOperators[std::countr_zero(rows)].Word;
+            if (w.size() > len && text_.substr(p, w.size()) == w) len = w.size();
+        }
+        return len;
+    }
+
     // Length of the number at p: the whole digit run, and a point with the
     // whole following digit run. A shorter number could only be followed by a
     // digit or a point, which nothing after an operand may begin with.

@@ -22,6 +22,8 @@
 
 #include <array>
 
+#include "formcomp/operators.h"
+
 namespace kovra {
 
 unsigned char LowerCp1251(unsigned char c)
@@ -57,8 +59,25 @@ std::vector<std::string> PrepareNames(const std::vector<std::string>& names)
 
 namespace {
 
-// Nonterminals, in the order of the rule table.
-enum Nt : int { S, A, B, V, G, D, YA, E, ZH, Z, NtCount };
+// Nonterminals by role, in the order of the rule table. From sum to operand
+// runs one level per binary operator of the operator table, in table order;
+// with the table as it stands:
+enum Nt : int {
+    Formula,     // formula    = sum | "-" sum
+    Sum,         // sum        = difference "+" sum | difference
+    Difference,  // difference = product "-" difference | product
+    Product,     // product    = quotient "*" product | quotient
+    Quotient,    // quotient   = power "/" quotient | power
+    Power,       // power      = remainder "^" power | remainder
+    Remainder,   // remainder  = operand "mod" remainder | operand
+    Operand,     // operand    = function primary | primary    (one rule per function of the table)
+    Primary,     // primary    = "(" sum ")" | "(" "-" sum ")" | name | digits | digits "." digits
+    Digits,      // digits     = d | d digits                  (for each d from 0 to 9)
+    NtCount
+};
+static_assert(Operand - Sum == static_cast<int>(kBinaryOperators.size()),
+              "one grammar level per binary operator of the table: name the new level above");
+static_assert(NtCount <= 16, "a closure row keeps its nonterminals in 16 bits");
 constexpr int kNtBase = 256;
 constexpr int N(Nt n) { return kNtBase + n; }
 
@@ -85,7 +104,7 @@ struct ByteSet {
 
 struct BaseSets {
     std::array<ByteSet, NtCount> first, follow;
-    std::array<bool, NtCount> beginsWithZh{};
+    std::array<bool, NtCount> beginsWithPrimary{};
 };
 
 bool TestBit(const std::vector<std::uint64_t>& bits, std::size_t i) { return (bits[i >> 6] >> (i & 63)) & 1u; }
@@ -179,45 +198,34 @@ void FormulaGrammar::Impl::BuildRules(const std::vector<std::string>& nameList)
 
     // The rule table, grouped by left side in the order of Nt.
     auto group = [&](Nt nt) { ntRules[nt] = static_cast<std::uint32_t>(ruleStart.size()); };
-    group(S);
-    AddRule(S, {N(A)});
-    AddRule(S, {'-', N(A)});
-    group(A);
-    AddRule(A, {N(B), '+', N(A)});
-    AddRule(A, {N(B)});
-    group(B);
-    AddRule(B, {N(V), '*', N(B)});
-    AddRule(B, {N(V)});
-    group(V);
-    AddRule(V, {N(G), '-', N(V)});
-    AddRule(V, {N(G)});
-    group(G);
-    AddRule(G, {N(D), '/', N(G)});
-    AddRule(G, {N(D)});
-    group(D);
-    AddRule(D, {N(YA), '^', N(D)});
-    AddRule(D, {N(YA)});
-    group(YA);
-    AddRule(YA, {N(E), 'm', 'o', 'd', N(YA)});
-    AddRule(YA, {N(E)});
-    group(E);
-    for (const char* f : {"sin", "cos", "tg", "ctg", "ln", "lg", "exp", "ind", "abs"}) AddRule(E, {}, f, {N(ZH)});
-    AddRule(E, {N(ZH)});
-    group(ZH);
-    AddRule(ZH, {'(', N(A), ')'});
-    AddRule(ZH, {'(', '-', N(A), ')'});
+    group(Formula);
+    AddRule(Formula, {N(Sum)});
+    AddRule(Formula, {'-', N(Sum)});
+    for (std::size_t i = 0; i < kBinaryOperators.size(); ++i) {
+        const Nt level = static_cast<Nt>(Sum + static_cast<int>(i));
+        const Nt inner = static_cast<Nt>(level + 1);
+        group(level);
+        AddRule(level, {N(inner)}, kBinaryOperators[i]->Word, {N(level)});
+        AddRule(level, {N(inner)});
+    }
+    group(Operand);
+    for (const TOperator* f : kGrammarFunctions) AddRule(Operand, {}, f->Word, {N(Primary)});
+    AddRule(Operand, {N(Primary)});
+    group(Primary);
+    AddRule(Primary, {'(', N(Sum), ')'});
+    AddRule(Primary, {'(', '-', N(Sum), ')'});
     for (std::size_t i = 0; i < names.size(); ++i) {
         // A name listed twice would only repeat an item; an empty one is no rule.
         bool skip = names[i].empty();
         for (std::size_t k = 0; k < i && !skip; ++k) skip = names[k] == names[i];
-        if (!skip) AddRule(ZH, {}, names[i]);
+        if (!skip) AddRule(Primary, {}, names[i]);
     }
-    AddRule(ZH, {N(Z)});
-    AddRule(ZH, {N(Z), '.', N(Z)});
-    group(Z);
+    AddRule(Primary, {N(Digits)});
+    AddRule(Primary, {N(Digits), '.', N(Digits)});
+    group(Digits);
     for (int d = '0'; d <= '9'; ++d) {
-        AddRule(Z, {d});
-        AddRule(Z, {d, N(Z)});
+        AddRule(Digits, {d});
+        AddRule(Digits, {d, N(Digits)});
     }
     ntRules[NtCount] = static_cast<std::uint32_t>(ruleStart.size());
     ruleStart.push_back(static_cast<std::uint32_t>(next.size()));
@@ -230,7 +238,7 @@ void FormulaGrammar::Impl::Build(const std::vector<std::string>& nameList)
     // FIRST and FOLLOW: the rules without names are the same for every
     // list, so their sets are worked out once. A name rule holds no
     // nonterminal, so it changes no FOLLOW set, and it adds its first byte to
-    // FIRST of Ж and of every nonterminal whose derivations can begin with Ж.
+    // FIRST of primary and of every nonterminal whose derivations can begin with it.
     static const BaseSets base = [] {
         Impl fixed;
         fixed.BuildRules({});
@@ -253,7 +261,7 @@ void FormulaGrammar::Impl::Build(const std::vector<std::string>& nameList)
                     }
                 }
             }
-            sets.beginsWithZh[nt] = (reached >> ZH) & 1u;
+            sets.beginsWithPrimary[nt] = (reached >> Primary) & 1u;
         }
         return sets;
     }();
@@ -263,7 +271,7 @@ void FormulaGrammar::Impl::Build(const std::vector<std::string>& nameList)
     for (const std::string& name : names)
         if (!name.empty()) nameFirst.Add(static_cast<unsigned char>(name[0]));
     for (int nt = 0; nt < NtCount; ++nt)
-        if (base.beginsWithZh[nt]) first[nt].Merge(nameFirst);
+        if (base.beginsWithPrimary[nt]) first[nt].Merge(nameFirst);
 
     cloRows.assign(static_cast<std::size_t>(NtCount) * 256, CloRow{});
     clo.clear();
@@ -367,7 +375,7 @@ bool FormulaGrammar::Impl::Run(std::string_view text) const
         const int b = byteAt(q);
         predicted = 0;
         if (q == 0) {
-            predict(S, 0, b);
+            predict(Formula, 0, b);
         } else {
             // Scan: advance over c(q) every item of set q-1 waiting on it.
             const int c = byteAt(q - 1);

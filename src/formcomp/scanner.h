@@ -20,7 +20,7 @@ struct SpannedToken {
 };
 using SpannedList = std::vector<SpannedToken>;
 
-bool IsFunctionWord(std::string_view t);  // the nine functions and "sich"
+bool IsFunctionWord(std::string_view t);  // the table's functions, "sich" included
 // Tokens of the character-class scanner; kinds as TokenKind gives them.
 SpannedList ScanByClasses(std::string_view prepared);
 

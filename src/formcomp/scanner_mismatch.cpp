@@ -1,14 +1,13 @@
 // Why the character-class scanner reads a formula differently from the grammar.
 #include <algorithm>
 
+#include "formcomp/operators.h"
 #include "formcomp/postfix.h"
 #include "formcomp/scanner.h"
 
 namespace kovra {
 
 namespace {
-
-constexpr std::string_view kFunctionWords[] = {"sin", "cos", "lg", "ln", "exp", "tg", "ctg", "sich", "ind", "abs"};
 
 // A byte as it can be shown in a message: control bytes as \xNN.
 std::string Shown(std::string_view s)
@@ -41,7 +40,8 @@ std::string NameCause(const std::string& name)
             return "name " + Shown(name) + " contains '" + std::string(1, c) +
                    "', at which the scanner splits; taken as the whole name";
     }
-    for (std::string_view w : kFunctionWords) {
+    for (const TOperator* o : kFunctionWords) {
+        const std::string_view w = o->Word;
         if (name == w) return "name " + name + " is the function word " + name + "; taken as the variable";
         if (name.starts_with(w))
             return "name " + name + " begins with the function word " + std::string(w) +

@@ -6,7 +6,26 @@
 #include <string>
 #include <vector>
 
+#include "formcomp/operators.h"
+
 namespace kovra::testgen {
+
+// The operator table's words, in table order: what the generators write, so
+// that a new row is exercised without touching them.
+inline std::vector<std::string> BinaryWords()
+{
+    std::vector<std::string> words;
+    for (const TOperator* o : kBinaryOperators) words.emplace_back(o->Word);
+    return words;
+}
+
+// The functions a formula may name ("sich" is only made by the scanner).
+inline std::vector<std::string> FunctionWords()
+{
+    std::vector<std::string> words;
+    for (const TOperator* o : kGrammarFunctions) words.emplace_back(o->Word);
+    return words;
+}
 
 // Case counts can be raised for a long run: KOVRA_FORMULA_CASES=200000.
 inline int Cases(int fallback)
@@ -88,16 +107,20 @@ public:
 
     std::string Piece()
     {
-        static const std::vector<std::string> pieces = {
-            "x", "y", "a", "b", "0", "1", "2", "9", ".", ",", "+", "-", "*", "/", "^", "(", ")", "mod", "sin",
-            "cos", "tg", "ctg", "ln", "lg", "exp", "ind", "abs", "_", "\xE0", "\xB8", "[", "e", "m", "s", "t"};
+        static const std::vector<std::string> pieces = [] {
+            std::vector<std::string> p = {"x", "y", "a", "b", "0", "1", "2", "9", ".", ",", "(", ")"};
+            for (const std::string& w : BinaryWords()) p.push_back(w);
+            for (const std::string& w : FunctionWords()) p.push_back(w);
+            for (const char* other : {"_", "\xE0", "\xB8", "[", "e", "m", "s", "t"}) p.push_back(other);
+            return p;
+        }();
         return Pick(pieces);
     }
 
 private:
     std::string Expr(const std::vector<std::string>& names, int depth)
     {
-        static const std::vector<std::string> ops = {"+", "-", "*", "/", "^", "mod"};
+        static const std::vector<std::string> ops = BinaryWords();
         std::string e = Operand(names, depth);
         const int more = Below(3);
         for (int i = 0; i < more; ++i) e += Pick(ops) + Operand(names, depth);
@@ -106,7 +129,7 @@ private:
 
     std::string Operand(const std::vector<std::string>& names, int depth)
     {
-        static const std::vector<std::string> funcs = {"sin", "cos", "tg", "ctg", "ln", "lg", "exp", "ind", "abs"};
+        static const std::vector<std::string> funcs = FunctionWords();
         std::string f = Chance(20) ? Pick(funcs) : "";
         return f + Primary(names, depth);
     }

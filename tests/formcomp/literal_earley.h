@@ -3,6 +3,10 @@
 // bytes (nonterminals are the capital Cyrillic letters), every set grows one
 // item at a time with a linear duplicate search, and each set is closed by
 // whole completion and prediction passes repeated until nothing is added.
+// Its grammar is a transcription of the language's own rule table, nesting
+// and function words included, and reads nothing from the operator table on
+// purpose: it is the independent reference the table-built grammar is
+// checked against.
 #pragma once
 
 #include <cstdint>

@@ -27,7 +27,9 @@ TEST_P(EmittedCode, MatchesTemplates)
 }
 
 // The templates are those of the 32-bit original; only "^" (64-bit stack
-// adjustment, so two jumps grow by one) and tg/ctg (C2 test) differ.
+// adjustment, so two jumps grow by one) and tg/ctg (C2 test) differ. Written
+// out here rather than read from the operator table: they are the reference
+// the table's rows are checked against.
 INSTANTIATE_TEST_SUITE_P(
     Formulas, EmittedCode,
     ::testing::Values(

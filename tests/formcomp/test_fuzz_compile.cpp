@@ -3,6 +3,7 @@
 #include "formula_test_support.h"
 
 #include "formcomp/interpreter.h"
+#include "formula_gen.h"
 
 #include <gtest/gtest.h>
 
@@ -22,16 +23,22 @@ constexpr int kRounds = 30000;
 // Mostly formula material, sometimes any byte at all.
 std::string RandomText(std::mt19937_64& rng, std::size_t maxLength)
 {
-    static const std::string kPieces[] = {"x", "y", "sin", "cos", "tg", "ctg", "ln", "lg", "exp", "ind", "abs",
-                                          "mod", "(", ")", "-", "+", "*", "/", "^", "1", "25", ".", ",", " ",
-                                          "[", "]", "{", "}", "_", "e", "\xC0", "\xE0", "\xA8", "\t", "if"};
+    static const std::vector<std::string> kPieces = [] {
+        std::vector<std::string> p = {"x", "y"};
+        for (const std::string& w : testgen::FunctionWords()) p.push_back(w);
+        for (const std::string& w : testgen::BinaryWords()) p.push_back(w);
+        for (const char* other : {"(", ")", "1", "25", ".", ",", " ", "[", "]", "{", "}", "_", "e", "\xC0", "\xE0",
+                                  "\xA8", "\t", "if"})
+            p.push_back(other);
+        return p;
+    }();
     std::string s;
     const std::size_t length = rng() % (maxLength + 1);
     while (s.size() < length) {
         if (rng() % 5 == 0)
             s += static_cast<char>(rng() % 256);
         else
-            s += kPieces[rng() % std::size(kPieces)];
+            s += kPieces[rng() % kPieces.size()];
     }
     return s;
 }
@@ -48,10 +55,14 @@ TEST(FuzzCompile, ArbitraryTextAndNames)
         // Half the texts are built from the names, so that many are accepted.
         std::string text;
         if (!names.empty() && rng() % 2) {
-            static const char* const kOps[] = {"+", "*", "-", "/", "^", "mod", ")mod(", "+sin", "*(-", "-("};
+            static const std::vector<std::string> kOps = [] {
+                std::vector<std::string> ops = testgen::BinaryWords();
+                for (const char* glue : {")mod(", "+sin", "*(-", "-("}) ops.push_back(glue);
+                return ops;
+            }();
             text = names[rng() % names.size()];
             for (int k = 0, n = static_cast<int>(rng() % 5); k < n; ++k)
-                text += kOps[rng() % std::size(kOps)] + names[rng() % names.size()];
+                text += kOps[rng() % kOps.size()] + names[rng() % names.size()];
         } else {
             text = RandomText(rng, 40);
         }

@@ -2,6 +2,7 @@
 #include "formula_test_support.h"
 
 #include "formcomp/interpreter.h"
+#include "formula_gen.h"
 
 #include <gtest/gtest.h>
 
@@ -69,22 +70,24 @@ private:
 
     std::string Expr(int depth)
     {
-        static const char* const kOps[] = {"+", "-", "*", "/", "^", "mod"};
+        // + - * / are single IEEE operations, which plain long double matches.
+        static const std::vector<std::string> kArithmetic = {"+", "-", "*", "/"};
+        static const std::vector<std::string> kOps = testgen::BinaryWords();
         std::string s = Operand(depth);
         const int extra = depth > 3 ? 0 : static_cast<int>(rng_() % 3);
         for (int i = 0; i < extra; ++i) {
-            const char* op = kOps[rng_() % (arithmeticOnly_ ? 4 : 6)];
-            s += std::string(op) + (Chance(10) ? " " : "") + Operand(depth);
+            const std::vector<std::string>& ops = arithmeticOnly_ ? kArithmetic : kOps;
+            s += ops[rng_() % ops.size()] + (Chance(10) ? " " : "") + Operand(depth);
         }
         return s;
     }
 
     std::string Operand(int depth)
     {
-        static const char* const kFunctions[] = {"sin", "cos", "tg", "ctg", "ln", "lg", "exp", "ind", "abs"};
+        static const std::vector<std::string> kFunctions = testgen::FunctionWords();
         std::string fn;
         if (Chance(4))
-            fn = arithmeticOnly_ ? "abs" : kFunctions[rng_() % 9];
+            fn = arithmeticOnly_ ? "abs" : kFunctions[rng_() % kFunctions.size()];
         return fn + Primary(depth, !fn.empty());
     }
 

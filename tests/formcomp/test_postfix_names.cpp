@@ -3,6 +3,7 @@
 
 #include <algorithm>
 
+#include "formcomp/operators.h"
 #include "formcomp/postfix.h"
 #include "formcomp/recognizer.h"
 #include "formcomp/scanner.h"
@@ -101,8 +102,8 @@ TEST(ToPostfixWithNames, GivesTheTextsOfTheTypedList)
 bool Ordinary(const std::string& name)
 {
     if (name.find("mod") != std::string::npos || TokenKind(name) != TokenKindKind::Name) return false;
-    for (const char* w : {"sin", "cos", "lg", "ln", "exp", "tg", "ctg", "sich", "ind", "abs"})
-        if (name.starts_with(w)) return false;
+    for (const TOperator* o : kFunctionWords)
+        if (name.starts_with(o->Word)) return false;
     return std::all_of(name.begin(), name.end(), [](char c) {
         const CharClassKind k = CharClass(static_cast<unsigned char>(c));
         return k == CharClassKind::Letter || k == CharClassKind::Digit;
