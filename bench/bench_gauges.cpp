@@ -3,6 +3,7 @@
 #include "config/model.h"
 #include "display/canvas.h"
 #include "display/gauge_back.h"
+#include "display/gauge_kind.h"
 #include "display/gauge_live.h"
 
 #include <QDir>
@@ -40,14 +41,18 @@ struct Panel {
         data.Procs.resize(8);
         for (int i = 0; i < 64; ++i) {
             TPribor g;
-            const int kind = i % 6;  // dial, two bars, readout, caption lamp, icon lamp
-            g.Kind = std::uint8_t(kind == 5 ? 4 : kind == 2 ? 1 : kind > 2 ? kind - 1 : kind);
+            // Dial, two bars, readout, caption lamp, icon lamp.
+            constexpr TGaugeKind kinds[] = {TGaugeKind::Dial, TGaugeKind::Bar, TGaugeKind::Bar,
+                                            TGaugeKind::Readout, TGaugeKind::CaptionLamp,
+                                            TGaugeKind::IconLamp};
+            const int kind = i % 6;
+            g.Kind = std::uint8_t(kinds[kind]);
             g.Horizontal = kind == 2;
             g.Name = kind == 5 ? "lamp" : "Gauge " + std::to_string(i);
             g.FormulaIndex = std::uint16_t(i % 8);
             g.X = std::uint16_t(2 + (i % 8) * 55);
             g.Y = std::uint16_t(2 + (i / 8) * 31);
-            g.Size = std::uint16_t(g.Kind == 0 ? 14 : 25);
+            g.Size = std::uint16_t(kinds[kind] == TGaugeKind::Dial ? 14 : 25);
             g.Minimum = 0;
             g.Maximum = 8000;
             g.ScaleDivisions = 8;

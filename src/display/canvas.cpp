@@ -13,6 +13,7 @@
 #include <memory>
 #include <string_view>
 #include <numbers>
+#include <optional>
 #include <vector>
 
 namespace kovra {
@@ -202,14 +203,78 @@ void ThinLine(const Plotter& p, long long x1, long long y1, long long x2, long l
     }
 }
 
+// The box of an ellipse or arc, given by two corners in any order, as its
+// top-left corner and size (its right column and bottom row are not part of
+// it); nothing when there is no picture or the box is empty.
+struct Box {
+    int x, y;
+    long long w, h;
+};
+
+std::optional<Box> DrawableBox(const QImage* img, int x1, int y1, int x2, int y2)
+{
+    if (!img || img->isNull())
+        return std::nullopt;
+    if (x2 < x1) std::swap(x1, x2);
+    if (y2 < y1) std::swap(y1, y2);
+    const Box box{x1, y1, (long long)x2 - x1, (long long)y2 - y1};
+    if (box.w <= 0 || box.h <= 0)
+        return std::nullopt;
+    return box;
+}
+
 QPainter::CompositionMode Opaque() { return QPainter::CompositionMode_Source; }
 
-// A painter set up for exact, unsmoothed drawing.
+// A painter set up for exact, unsmoothed drawing of lines, arcs and pictures.
 void PreparePainter(QPainter& pt)
 {
     pt.setRenderHint(QPainter::Antialiasing, false);
     pt.setRenderHint(QPainter::TextAntialiasing, false);
     pt.setRenderHint(QPainter::SmoothPixmapTransform, false);
+}
+
+// Text is smoothed in grayscale, as the desktop draws it: the font engine
+// gives each pixel's coverage (0 to 255), and the ink is laid over the
+// picture in proportion to it. Coverage is rendered into a transparent
+// scratch picture, where the alpha of white ink is the coverage itself.
+QImage RenderCoverage(const QFont& font, int w, int h, int penX, int baseline, const QString& text)
+{
+    QImage tmp(std::max(1, w), std::max(1, h), QImage::Format_ARGB32_Premultiplied);
+    tmp.fill(Qt::transparent);
+    QPainter pt(&tmp);
+    pt.setRenderHint(QPainter::TextAntialiasing, true);
+    pt.setFont(font);
+    pt.setPen(Qt::white);
+    pt.drawText(QPoint(penX, baseline), text);
+    return tmp;
+}
+
+// x * a / 255, rounded the way the font engine combines the coverage of
+// glyphs that share a pixel.
+inline unsigned MulCoverage(unsigned x, unsigned a)
+{
+    const unsigned t = x * a;
+    return (t + (t >> 8) + 0x80) >> 8;
+}
+
+// Coverage c laid over coverage a, as one glyph over another.
+inline std::uint8_t OverCoverage(std::uint8_t a, std::uint8_t c)
+{
+    return c == 0 ? a : c == 255 ? 255 : std::uint8_t(c + MulCoverage(a, 255 - c));
+}
+
+// Ink over the picture's pixel in proportion to coverage a.
+inline QRgb BlendInk(QRgb dst, QRgb ink, unsigned a)
+{
+    if (a == 255)
+        return ink;
+    const unsigned b = 255 - a;
+    auto channel = [&](int shift) {
+        // t / 255 rounded, without a division.
+        const unsigned t = ((ink >> shift) & 0xFF) * a + ((dst >> shift) & 0xFF) * b + 128;
+        return ((t + (t >> 8)) >> 8) << shift;
+    };
+    return 0xFF000000u | channel(16) | channel(8) | channel(0);
 }
 
 QPen WidePen(TColor c, int width)
@@ -311,7 +376,7 @@ QFont BaseFont(const QString& family, bool bold, int emPixels)
     QFont f(family);
     f.setPixelSize(std::max(1, emPixels));
     f.setBold(bold);
-    f.setStyleStrategy(QFont::StyleStrategy(QFont::NoAntialias | QFont::NoSubpixelAntialias));
+    f.setStyleStrategy(QFont::StyleStrategy(QFont::PreferAntialias | QFont::NoSubpixelAntialias));
     f.setHintingPreference(QFont::PreferFullHinting);
     f.setKerning(false);
     return f;
@@ -380,7 +445,7 @@ struct GlyphMask {
     int advance = 0;
     int left = 0;   // first column of ink, from the pen position
     int width = 0;  // columns of ink
-    std::vector<std::uint8_t> ink;  // width x cell height, row by row
+    std::vector<std::uint8_t> ink;  // coverage, width x cell height, row by row
 };
 
 struct FontEntry {
@@ -399,19 +464,13 @@ struct FontEntry {
             const QFontMetrics fm(font.font);
             g.advance = fm.horizontalAdvance(s);
             const int margin = font.cellHeight + 2;
-            QImage tmp(g.advance + 2 * margin, std::max(1, font.cellHeight), kPictureFormat);
-            tmp.fill(Qt::white);
-            {
-                QPainter pt(&tmp);
-                PreparePainter(pt);
-                pt.setFont(font.font);
-                pt.setPen(Qt::black);
-                pt.drawText(QPoint(margin, font.ascent), s);
-            }
+            const QImage tmp = RenderCoverage(font.font, g.advance + 2 * margin, font.cellHeight,
+                                              margin, font.ascent, s);
+            auto coverage = [&](int x, int y) { return std::uint8_t(qAlpha(tmp.pixel(x, y))); };
             int lo = tmp.width(), hi = -1;
             for (int y = 0; y < tmp.height(); ++y)
                 for (int x = 0; x < tmp.width(); ++x)
-                    if ((tmp.pixel(x, y) & 0xFFFFFFu) != 0xFFFFFFu) {
+                    if (coverage(x, y)) {
                         lo = std::min(lo, x);
                         hi = std::max(hi, x);
                     }
@@ -422,7 +481,7 @@ struct FontEntry {
                 for (int y = 0; y < tmp.height(); ++y)
                     for (int x = 0; x < g.width; ++x)
                         g.ink[std::size_t(y) * std::size_t(g.width) + std::size_t(x)] =
-                            (tmp.pixel(lo + x, y) & 0xFFFFFFu) != 0xFFFFFFu;
+                            coverage(lo + x, y);
             }
         }
         return glyphs[u];
@@ -442,7 +501,11 @@ FontEntry& CachedEntry(const FontKey& key)
     e->key = key;
     e->font = Resolve(key);
     const QFontMetricsF fm(e->font.font);
-    e->glyphsUsable = e->font.cellHeight > 0 && e->font.cellHeight <= 512;
+    // Larger fonts are drawn by the font engine as one outline, where glyphs
+    // that share a pixel merge differently from glyph images laid one over
+    // another.
+    e->glyphsUsable = e->font.cellHeight > 0 && e->font.cellHeight <= 512 &&
+                      e->font.font.pixelSize() <= 64;
     for (char c : kCachedGlyphs) {
         const double adv = fm.horizontalAdvance(QChar(c));
         if (adv != std::floor(adv))
@@ -528,13 +591,10 @@ void Canvas::fillRect(int x1, int y1, int x2, int y2, TColor c)
 
 void Canvas::ellipse(int x1, int y1, int x2, int y2)
 {
-    if (!img_ || img_->isNull())
+    const std::optional<Box> box = DrawableBox(img_, x1, y1, x2, y2);
+    if (!box)
         return;
-    if (x2 < x1) std::swap(x1, x2);
-    if (y2 < y1) std::swap(y1, y2);
-    const long long bw = (long long)x2 - x1, bh = (long long)y2 - y1;
-    if (bw <= 0 || bh <= 0)
-        return;
+    const auto [bx, by, bw, bh] = *box;
     const int w = std::max(1, penWidth);
     if (w > 1 || bw > kTracedEllipse || bh > kTracedEllipse) {
         QPainter pt(img_);
@@ -542,39 +602,36 @@ void Canvas::ellipse(int x1, int y1, int x2, int y2)
         pt.setPen(WidePen(penColor, w));
         if (brushStyle == BrushStyle::Solid)
             pt.setBrush(ToQColor(brushColor));
-        pt.drawEllipse(QRectF(x1 + 0.5, y1 + 0.5, double(bw - 1), double(bh - 1)));
+        pt.drawEllipse(QRectF(bx + 0.5, by + 0.5, double(bw - 1), double(bh - 1)));
         return;
     }
     // Rows outside the picture need no spans.
-    const EllipseRows e = MakeEllipseRows(x1, y1, int(bw), int(bh));
+    const EllipseRows e = MakeEllipseRows(bx, by, int(bw), int(bh));
     if (brushStyle == BrushStyle::Solid) {
         const Plotter fill(*img_, brushColor);
         for (int r = 0; r < int(bh); ++r)
-            fill.span(e.left[std::size_t(r)], e.right[std::size_t(r)], y1 + r);
+            fill.span(e.left[std::size_t(r)], e.right[std::size_t(r)], by + r);
     }
     const Plotter pen(*img_, penColor);
-    ForEachOutlinePixel(e, y1, [&](int x, int y) { pen.plot(x, y); });
+    ForEachOutlinePixel(e, by, [&](int x, int y) { pen.plot(x, y); });
 }
 
 void Canvas::arc(int x1, int y1, int x2, int y2, int sx, int sy, int ex, int ey)
 {
-    if (!img_ || img_->isNull())
+    const std::optional<Box> box = DrawableBox(img_, x1, y1, x2, y2);
+    if (!box)
         return;
-    if (x2 < x1) std::swap(x1, x2);
-    if (y2 < y1) std::swap(y1, y2);
-    const long long bw = (long long)x2 - x1, bh = (long long)y2 - y1;
-    if (bw <= 0 || bh <= 0)
-        return;
-    const double cx = x1 + (bw - 1) / 2.0, cy = y1 + (bh - 1) / 2.0;
+    const auto [bx, by, bw, bh] = *box;
+    const double cx = bx + (bw - 1) / 2.0, cy = by + (bh - 1) / 2.0;
     const double a0 = ScreenAngle(sx, sy, cx, cy);
     double span = CcwDistance(a0, ScreenAngle(ex, ey, cx, cy));
     if (span == 0)
         span = 2 * std::numbers::pi;
     const int w = std::max(1, penWidth);
     if (w <= 1 && bw <= kTracedEllipse && bh <= kTracedEllipse) {
-        const EllipseRows e = MakeEllipseRows(x1, y1, int(bw), int(bh));
+        const EllipseRows e = MakeEllipseRows(bx, by, int(bw), int(bh));
         const Plotter pen(*img_, penColor);
-        ForEachOutlinePixel(e, y1, [&](int x, int y) {
+        ForEachOutlinePixel(e, by, [&](int x, int y) {
             if (CcwDistance(a0, ScreenAngle(x, y, cx, cy)) <= span + 1e-12)
                 pen.plot(x, y);
         });
@@ -640,10 +697,11 @@ void Canvas::textOut(int x, int y, const QString& text)
     const int cb = int(std::min<long long>((long long)y + f.cellHeight, img_->height()));
     if (brushStyle == BrushStyle::Solid)
         fillRect(cl, ct, cr, cb, brushColor);
-    if (g_glyphCacheEnabled && e.glyphsUsable && IsDirect(*img_) && Cacheable(text)) {
-        const QRgb ink = Word(fontColor);
-        uchar* bits = img_->bits();
-        const qsizetype stride = img_->bytesPerLine();
+    // The coverage of the visible part of the cell, row by row.
+    const int vw = cr - cl, vh = cb - ct;
+    static thread_local std::vector<std::uint8_t> cover;
+    cover.assign(std::size_t(vw) * std::size_t(vh), 0);
+    if (g_glyphCacheEnabled && e.glyphsUsable && Cacheable(text)) {
         long long pen = x;
         for (QChar ch : text) {
             const GlyphMask& g = e.glyph(ch.unicode());
@@ -652,21 +710,37 @@ void Canvas::textOut(int x, int y, const QString& text)
             const int to = int(std::min<long long>(cr - gx, g.width));
             for (int yy = ct; yy < cb && from < to; ++yy) {
                 const std::uint8_t* m = g.ink.data() + std::size_t(yy - y) * std::size_t(g.width);
-                QRgb* row = reinterpret_cast<QRgb*>(bits + stride * yy) + gx;
+                std::uint8_t* row = cover.data() + std::size_t(yy - ct) * std::size_t(vw) +
+                                    std::size_t(gx - cl);
                 for (int k = from; k < to; ++k)
-                    if (m[k])
-                        row[k] = ink;
+                    row[k] = OverCoverage(row[k], m[k]);
             }
             pen += g.advance;
         }
-        return;
+    } else {
+        const QImage tmp = RenderCoverage(f.font, vw, vh, x - cl, y - ct + f.ascent, text);
+        for (int yy = 0; yy < vh; ++yy) {
+            const QRgb* in = reinterpret_cast<const QRgb*>(tmp.constScanLine(yy));
+            std::uint8_t* row = cover.data() + std::size_t(yy) * std::size_t(vw);
+            for (int k = 0; k < vw; ++k)
+                row[k] = std::uint8_t(qAlpha(in[k]));
+        }
     }
-    QPainter pt(img_);
-    PreparePainter(pt);
-    pt.setFont(f.font);
-    pt.setPen(ToQColor(fontColor));
-    pt.setClipRect(QRect(cl, ct, cr - cl, cb - ct));
-    pt.drawText(QPoint(x, y + f.ascent), text);
+    const QRgb ink = Word(fontColor);
+    const bool direct = IsDirect(*img_);
+    for (int yy = 0; yy < vh; ++yy) {
+        const std::uint8_t* row = cover.data() + std::size_t(yy) * std::size_t(vw);
+        QRgb* out = direct ? reinterpret_cast<QRgb*>(img_->scanLine(ct + yy)) + cl : nullptr;
+        for (int k = 0; k < vw; ++k) {
+            if (!row[k])
+                continue;
+            if (direct)
+                out[k] = BlendInk(out[k], ink, row[k]);
+            else
+                img_->setPixelColor(cl + k, ct + yy,
+                                    QColor::fromRgb(BlendInk(img_->pixel(cl + k, ct + yy), ink, row[k])));
+        }
+    }
 }
 
 void SetGlyphCacheEnabled(bool on) { g_glyphCacheEnabled = on; }

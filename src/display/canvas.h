@@ -6,7 +6,9 @@
 //    ray through its end point; equal rays give the full circle;
 //  - text is placed by the top-left corner of its cell;
 //  - colours are 0x00BBGGRR, and 0xFF0000xx names a desktop palette colour.
-// No antialiasing: positions are exact pixels.
+// Lines, arcs, fills and copies are not antialiased: positions are exact
+// pixels. Text is smoothed in grayscale, the ink laid over the picture in
+// proportion to each pixel's coverage, but never outside its cell.
 //
 // Pens: width 0 or 1 draws one-pixel lines (step i along the major axis puts
 // the minor axis at round(i * minor / major), halves toward the end) and
@@ -19,7 +21,7 @@
 // (ascent + descent, as a positive Windows character height selects); a
 // negative one is the em height. fontPointSize > 0 sets the em height to
 // pt * 96 / 72 pixels (rounded), the screen's resolution being fixed at 96 dpi
-// so that pictures do not depend on the desktop. Text is never smoothed.
+// so that pictures do not depend on the desktop.
 // Measuring or drawing text needs a QGuiApplication.
 //
 // System colours come from the running QGuiApplication's palette where it has
@@ -92,7 +94,7 @@ private:
 };
 
 // Texts made only of digits, number signs, "E", "INF" and "NAN" are drawn
-// from cached glyph masks, pixel for pixel as the font engine draws them;
+// from cached glyph coverage, pixel for pixel as the font engine draws them;
 // switching the cache off sends every text through the font engine.
 void SetGlyphCacheEnabled(bool on);
 

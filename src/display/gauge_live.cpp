@@ -3,20 +3,17 @@
 #include "config/format.h"
 #include "display/canvas.h"
 #include "display/gauge_back.h"
-#include "display/picture.h"
+#include "display/gauge_kind.h"
 
 #include <QLocale>
 
 #include <algorithm>
 #include <cmath>
 #include <cstring>
-#include <numbers>
 
 namespace kovra {
 
 namespace {
-
-constexpr TColor kRed = 255;
 
 // The frame starts as an exact copy of the background: one block copy.
 void CopyBackground(const QImage& background, QImage& frame) {
@@ -27,35 +24,6 @@ void CopyBackground(const QImage& background, QImage& frame) {
     }
     if (!background.isNull())
         std::memcpy(frame.bits(), background.constBits(), size_t(background.sizeInBytes()));
-}
-
-void DrawDial(Canvas& c, const TPribor& g, double pos, const QString& text) {
-    const int s = g.ScaledSize;
-    const int cx = g.ScaledX + s, cy = g.ScaledY + s;
-    c.textOut(cx - c.textWidth(text) / 2, cy + s / 10, text);
-    const double back = pos + std::numbers::pi;
-    c.line(Px(std::cos(back) * s * 0.2, cx), Px(std::sin(back) * s * 0.2, cy),
-           Px(std::cos(pos) * s * 0.9, cx), Px(std::sin(pos) * s * 0.9, cy));
-}
-
-void DrawBar(Canvas& c, const TPribor& g, double pos, const QString& text, int th) {
-    const int s = g.ScaledSize, x0 = g.ScaledX, y0 = g.ScaledY;
-    const double half = 0.03 * s;  // half the caret's width
-    if (!g.Horizontal) {
-        // Value beside the caption; the caret's tip touches the scale line from below.
-        const int lw = c.textWidth(FromCp1251(g.Name) + QStringLiteral("  "));
-        c.textOut(x0 + lw, y0, text);
-        const int base = Px(0.2 * s, y0) + 2 * th;
-        c.moveTo(Px(pos - half, x0), base);
-        c.lineTo(Px(pos, x0), Px(0.07 * s, y0) + 2 * th);
-        c.lineTo(Px(pos + half, x0), base);
-    } else {
-        // Value under the caption; the caret's tip touches the scale line from the left.
-        c.textOut(x0, y0 + th, text);
-        c.moveTo(x0, Px(pos - half, y0));
-        c.lineTo(Px(0.13 * s, x0), Px(pos, y0));
-        c.lineTo(x0, Px(pos + half, y0));
-    }
 }
 
 }  // namespace
@@ -69,7 +37,7 @@ double ScalePosition(const TPribor& g, double v) {
     if (std::isnan(v))
         return g.ScaleStart;
     const double max = g.Maximum, min = g.Minimum;
-    double pos = (g.ScaleEnd - g.ScaleStart) / (max - min) * (v - min) + g.ScaleStart;
+    double pos = PositionOf(g, v);
     if (!(max >= v))
         pos = g.ScaleEnd;
     if (min > v)
@@ -77,7 +45,42 @@ double ScalePosition(const TPribor& g, double v) {
     return pos;
 }
 
-QString ClockText(const QTime& t) { return QLocale::system().toString(t, QLocale::LongFormat); }
+QString TimeFormatWithoutZone(const QString& format) {
+    QString out;
+    for (qsizetype i = 0; i < format.size(); ++i) {
+        const QChar ch = format[i];
+        if (ch == QLatin1Char('\'')) {
+            // Quoted text is kept as it stands ('' inside is a quote).
+            const qsizetype end = format.indexOf(QLatin1Char('\''), i + 1);
+            const qsizetype stop = end < 0 ? format.size() : end + 1;
+            out += QStringView(format).mid(i, stop - i);
+            i = stop - 1;
+            continue;
+        }
+        if (ch != QLatin1Char('t')) {
+            out += ch;
+            continue;
+        }
+        while (i + 1 < format.size() && format[i + 1] == QLatin1Char('t'))
+            ++i;
+        // Drop what introduced the zone too: brackets around it, the space before it.
+        const bool bracketed = !out.isEmpty() && (out.back() == QLatin1Char('(') ||
+                                                  out.back() == QLatin1Char('[')) &&
+                               i + 1 < format.size() &&
+                               (format[i + 1] == QLatin1Char(')') || format[i + 1] == QLatin1Char(']'));
+        if (bracketed) {
+            out.chop(1);
+            ++i;
+        }
+        while (!out.isEmpty() && out.back().isSpace())
+            out.chop(1);
+    }
+    return out.trimmed();
+}
+
+QString ClockText(const QTime& t, const QLocale& locale) {
+    return locale.toString(t, TimeFormatWithoutZone(locale.timeFormat(QLocale::LongFormat)));
+}
 
 void DrawPrib(const TAllData& data, const QImage& panelBackground, QImage& panelFrame,
               const QTime& now) {
@@ -90,17 +93,17 @@ void DrawPrib(const TAllData& data, const QImage& panelBackground, QImage& panel
     c.fontFamily = QStringLiteral("Arial");
     c.fontBold = false;
 
+    const QString noText;
     for (const TPribor& g : data.Gauges) {
-        if (g.Kind > 4 || !IsDrawn(g))
+        const TGaugeKindDraw* kind = GaugeKindDraw(g.Kind);
+        if (!kind || !IsDrawn(g))
             continue;
-        const int s = g.ScaledSize;
-        if (g.Kind == 4) {
-            const auto& icon = g.AlarmActive ? g.IconOn : g.IconOff;
-            if (icon && !icon->image.isNull())
-                c.copyRect(g.ScaledX, g.ScaledY, icon->image.width(), icon->image.height(),
-                           icon->image, 0, 0);
+        if (kind->picturesOnly) {
+            TGaugeLivePass pass{c, noText, 0, 0};
+            kind->live(pass, g);
             continue;
         }
+        const int s = g.ScaledSize;
         c.fontPixelHeight = std::max(1, RoundI(0.2 * s));
         c.fontPointSize = 0;
         c.fontColor = g.TextColor;
@@ -108,22 +111,8 @@ void DrawPrib(const TAllData& data, const QImage& panelBackground, QImage& panel
         c.penWidth = std::max(1, RoundI(0.04 * s));
         const double v = data.ValueOf(g.FormulaIndex);
         const QString text = ValueText(v, sep);
-        const int th = c.textHeight(text);
-        const double pos = ScalePosition(g, v);
-        switch (g.Kind) {
-        case 0: DrawDial(c, g, pos, text); break;
-        case 1: DrawBar(c, g, pos, text, th); break;
-        case 2:
-            if (g.AlarmActive)
-                c.fontColor = kRed;
-            c.textOut(g.ScaledX, g.ScaledY + th, text.left(g.LabelDigits));
-            break;
-        case 3:
-            if (g.AlarmActive)
-                c.fontColor = kRed;
-            c.textOut(g.ScaledX, g.ScaledY, FromCp1251(g.Name));
-            break;
-        }
+        TGaugeLivePass pass{c, text, ScalePosition(g, v), c.textHeight(text)};
+        kind->live(pass, g);
     }
 
     if (data.ClockVisible) {

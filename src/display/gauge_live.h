@@ -8,6 +8,7 @@
 #include "config/model.h"
 
 #include <QImage>
+#include <QLocale>
 #include <QString>
 #include <QTime>
 
@@ -31,7 +32,12 @@ QString ValueText(double v, char decimalSeparator);
 // offset for a bar), kept between ScaleStart and ScaleEnd.
 double ScalePosition(const TPribor& g, double v);
 
-// The clock's text: the system's long time format.
-QString ClockText(const QTime& t);
+// The clock's text: the time of day with seconds, in the locale's long time
+// format without the time zone that some locales add to it ("15:06:49 UTC").
+QString ClockText(const QTime& t, const QLocale& locale = QLocale::system());
+
+// A QLocale time format without its time zone fields ("t" to "tttt"), and
+// without the brackets or the space that set the zone off.
+QString TimeFormatWithoutZone(const QString& format);
 
 }  // namespace kovra

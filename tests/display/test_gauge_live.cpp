@@ -6,6 +6,7 @@
 #include "display/picture.h"
 
 #include <QGuiApplication>
+#include <QLocale>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -200,6 +201,76 @@ TEST_F(GaugeLive, ClockIsDrawnOnlyWhenVisible) {
     c.fontColor = 0x0000FF;
     c.textOut(300, 200, ClockText(QTime(12, 34, 56)));
     EXPECT_EQ(Frame(0), expected);
+}
+
+// The clock shows the time of day with seconds and never the time zone some
+// locales' long format carries ("15:06:49 UTC").
+TEST(ClockText, LongTimeFormatWithoutTheZone) {
+    const QTime t(15, 6, 49);
+    const struct { const char* locale; const char* text; } cases[] = {
+        {"C", "15:06:49"}, {"de_DE", "15:06:49"}, {"ru_RU", "15:06:49"},
+        {"en_US", "3:06:49 PM"},
+    };
+    for (const auto& c : cases) {
+        QString text = ClockText(t, QLocale(QString::fromLatin1(c.locale)));
+        // CLDR puts a narrow no-break space before "PM".
+        text.replace(QChar(0x202F), u' ').replace(QChar(0x00A0), u' ');
+        EXPECT_EQ(text, QString::fromLatin1(c.text)) << c.locale;
+    }
+    EXPECT_FALSE(ClockText(t).contains(QStringLiteral("UTC")));
+    EXPECT_TRUE(ClockText(t).contains(QStringLiteral("49")));
+
+    const struct { const char* format; const char* without; } formats[] = {
+        {"HH:mm:ss t", "HH:mm:ss"},       {"h:mm:ss AP tttt", "h:mm:ss AP"},
+        {"H:mm:ss (t)", "H:mm:ss"},       {"t HH:mm:ss", "HH:mm:ss"},
+        {"HH:mm:ss 'at' tt", "HH:mm:ss 'at'"}, {"'t'HH:mm", "'t'HH:mm"},
+        {"HH 'o''clock' t", "HH 'o''clock'"}, {"HH 'unclosed t", "HH 'unclosed t"},
+        {"HH:mm:ss", "HH:mm:ss"},         {"t", ""},
+    };
+    for (const auto& f : formats)
+        EXPECT_EQ(TimeFormatWithoutZone(QString::fromLatin1(f.format)), QString::fromLatin1(f.without))
+            << f.format;
+}
+
+// The two halves of a bar are drawn around one geometry: at every size the
+// caret's tip lands on the scale line of the background. (Sizes with a
+// one-pixel needle pen, whose tip is a single pixel.)
+TEST_F(GaugeLive, BarCaretTipsLandOnTheScaleLineAtEverySize) {
+    for (int size : {12, 23, 31, 37}) {
+        for (bool vertical : {false, true}) {
+            data.Gauges.clear();
+            TPribor& g = Add(1, size, 30, 20);
+            g.Horizontal = vertical;
+            g.Name = "";
+            g.ScaleColor = 0x0000FF;
+            Back();
+            // The scale line: the row (column) holding the most scale pixels.
+            auto line = [&](const QImage& img) {
+                int best = -1, most = 0;
+                for (int i = 0; i < (vertical ? img.width() : img.height()); ++i) {
+                    int n = 0;
+                    for (int k = 0; k < (vertical ? img.height() : img.width()); ++k)
+                        n += (vertical ? img.pixel(i, k) : img.pixel(k, i)) == Rgb(0x0000FF);
+                    if (n > most) {
+                        most = n;
+                        best = i;
+                    }
+                }
+                return best;
+            };
+            const int scaleLine = line(background);
+            for (double v : {0.0, 37.0, 100.0}) {
+                const QImage f = Frame(v);
+                // The tip: the caret's pixel nearest the scale line.
+                int tip = vertical ? -1 : 1 << 20;
+                for (int y = 0; y < f.height(); ++y)
+                    for (int x = 0; x < f.width(); ++x)
+                        if (f.pixel(x, y) == Rgb(kNeedle))
+                            tip = vertical ? std::max(tip, x) : std::min(tip, y);
+                EXPECT_EQ(tip, scaleLine) << size << (vertical ? " vertical " : " horizontal ") << v;
+            }
+        }
+    }
 }
 
 TEST_F(GaugeLive, FramesOfAnySizeAndGaugesWithoutScaleAreSafe) {

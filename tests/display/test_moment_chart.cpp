@@ -10,6 +10,7 @@
 
 using namespace kovra;
 using kovra::testing::At;
+using kovra::testing::IsInk;
 using kovra::testing::Stored;
 
 namespace {
@@ -50,7 +51,7 @@ protected:
         int n = 0;
         for (int y = r.top(); y <= r.bottom(); ++y)
             for (int x = r.left(); x <= r.right(); ++x)
-                n += At(plot, x, y) == Stored(c);
+                n += IsInk(At(plot, x, y), Stored(kPanel), Stored(c));
         return n;
     }
     // The picture of the axis labels as they should stand.

@@ -11,6 +11,7 @@
 
 using namespace kovra;
 using kovra::testing::At;
+using kovra::testing::IsInk;
 using kovra::testing::Stored;
 
 namespace {
@@ -111,7 +112,7 @@ TEST_F(StripChart, CornerBoxShowsCaptionAndRightAlignedValue)
     int labelInk = 0, valueInkRight = -1, valueInkLeft = 999;
     for (int y = 0; y < 2 * h; ++y)
         for (int x = 0; x < 4 * h; ++x)
-            if (At(img, x, y) == Stored(kText)) {
+            if (IsInk(At(img, x, y), Stored(kBack), Stored(kText))) {
                 if (y < h) {
                     ++labelInk;
                 } else {
@@ -139,7 +140,7 @@ TEST_F(StripChart, ChartWithoutScaleOnlyScrollsAndShowsItsCaption)
     for (int y = 0; y < img.height(); ++y)
         for (int x = 0; x < img.width(); ++x) {
             const TColor p = At(img, x, y);
-            if (y < 10 && x < 40 && p == Stored(kText))
+            if (y < 10 && x < 40 && IsInk(p, Stored(kBack), Stored(kText)))
                 ++labelInk;
             else
                 ASSERT_EQ(p, Stored(kBack)) << x << "," << y;

@@ -1,0 +1,73 @@
+// Icon lamp: two pictures made once over the background as it stands, the
+// bitmap icons/<caption>.bmp on it (IconOn) and its shape cut out in black
+// (IconOff); the live layer copies one of them. Without a readable bitmap the
+// gauge becomes a caption lamp for the rest of the run.
+#include "display/gauge_back.h"
+#include "display/gauge_kind.h"
+#include "display/picture.h"
+
+#include <QDir>
+#include <QFileInfo>
+
+namespace kovra {
+
+namespace {
+
+// The lamp's pictures are 0.3 S wide and keep the bitmap's proportions.
+QSize LampSize(int s, const QImage& bitmap) {
+    return {RoundI(s * 0.3), RoundI(double(bitmap.height()) / bitmap.width() * s * 0.3)};
+}
+
+// The icon's file: icons/<caption>.bmp in the working folder. A backslash in
+// the caption separates folders, as it always has on Windows.
+QString IconPath(const std::filesystem::path& workingFolder, const std::string& caption) {
+    QString name = FromCp1251(caption);
+    name.replace(QLatin1Char('\\'), QLatin1Char('/'));
+    return QDir(workingFolder).filePath(QStringLiteral("icons/") + name + QStringLiteral(".bmp"));
+}
+
+void Back(TGaugeBackPass& p, TPribor& g) {
+    g.IconOn.reset();
+    g.IconOff.reset();
+    const QString path = IconPath(p.workingFolder, g.Name);
+    QImage bitmap;
+    if (QFileInfo(path).isFile())
+        bitmap.load(path, "BMP");
+    if (bitmap.isNull()) {
+        g.Kind = std::uint8_t(TGaugeKind::CaptionLamp);
+        return;
+    }
+    const int x0 = g.ScaledX, y0 = g.ScaledY;
+    const QSize size = LampSize(g.ScaledSize, bitmap);
+    const int iw = size.width(), ih = size.height();
+    auto on = std::make_shared<TPicture>();
+    auto off = std::make_shared<TPicture>();
+    if (iw > 0 && ih > 0 && !p.background.isNull()) {
+        QImage icon = MakePicture(iw, ih, 0);
+        Canvas(&icon).stretchDraw(0, 0, iw, ih, bitmap);
+        const QImage mask = MakeMask(icon, 0);
+
+        off->image = MakePicture(iw, ih, 0);
+        Canvas offCanvas(&off->image);
+        offCanvas.copyRect(0, 0, iw, ih, p.background, x0, y0);
+        offCanvas.copyRect(0, 0, iw, ih, mask, 0, 0, CopyMode::And);
+
+        on->image = off->image.copy();
+        Canvas(&on->image).copyRect(0, 0, iw, ih, icon, 0, 0, CopyMode::Or);
+    }
+    g.IconOn = std::move(on);
+    g.IconOff = std::move(off);
+}
+
+void Live(TGaugeLivePass& p, const TPribor& g) {
+    const auto& icon = g.AlarmActive ? g.IconOn : g.IconOff;
+    if (icon && !icon->image.isNull())
+        p.canvas.copyRect(g.ScaledX, g.ScaledY, icon->image.width(), icon->image.height(),
+                          icon->image, 0, 0);
+}
+
+}  // namespace
+
+const TGaugeKindDraw kIconLampDraw{Back, Live, /*picturesOnly=*/true};
+
+}  // namespace kovra
