@@ -1,11 +1,11 @@
 #include "config/ini.h"
 
 #include "config/cp1251.h"
+#include "platform/replace_file.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 
 #include <system_error>
 
@@ -99,17 +99,17 @@ TFileBytes ReadFileBytes(const std::filesystem::path& path)
 
 std::optional<std::string> WriteFileBytes(const std::filesystem::path& path, std::string_view bytes)
 {
-    QSaveFile file(ToQString(path));
-    if (!file.open(QIODevice::WriteOnly))
-        return QStringToCp1251(file.errorString());
-    const qint64 size = static_cast<qint64>(bytes.size());
-    if (file.write(bytes.data(), size) != size) {
-        const std::string error = QStringToCp1251(file.errorString());
-        file.cancelWriting();
-        return error;
-    }
-    if (!file.commit())
-        return QStringToCp1251(file.errorString());
+    return WriteFileBytes(path, bytes, OsReplaceStorage());
+}
+
+std::optional<std::string> WriteFileBytes(const std::filesystem::path& path, std::string_view bytes,
+                                          std::shared_ptr<TReplaceStorage> storage)
+{
+    // Every write, the flush and the sync are checked before the rename: a
+    // full disk must never put a short file in the place of a whole one.
+    const int status = ReplaceFileContents(path, bytes, std::move(storage));
+    if (status != kFileOk)
+        return FileStatusText(status);
     return std::nullopt;
 }
 
@@ -184,7 +184,11 @@ void TIniFile::Parse()
             continue;
         }
         if (all[p] == '[') {
-            const std::size_t close = all.substr(0, end).rfind(']');
+            // Only this line is searched: looking back from the line's end
+            // through the whole file made a file of unclosed '[' lines
+            // quadratic to read.
+            const std::size_t closeInLine = all.substr(p, end - p).rfind(']');
+            const std::size_t close = closeInLine == std::string_view::npos ? closeInLine : p + closeInLine;
             if (close != std::string_view::npos && close > p) {
                 const std::string name = Folded(Decode(Trim(all.substr(p + 1, close - p - 1))));
                 auto [it, inserted] = sections_.try_emplace(name);
@@ -200,7 +204,8 @@ void TIniFile::Parse()
             }
         }
         line.IsKey = true;
-        const std::size_t eq = all.substr(0, end).find('=', p);
+        const std::size_t eqInLine = all.substr(p, end - p).find('=');
+        const std::size_t eq = eqInLine == std::string_view::npos ? eqInLine : p + eqInLine;
         std::size_t nameEnd = (eq == std::string_view::npos) ? end : eq;
         while (nameEnd > p && IsBlank(all[nameEnd - 1]))
             --nameEnd;
@@ -240,6 +245,41 @@ std::optional<std::string> TIniFile::Read(std::string_view section, std::string_
     if (value.size() > kIniValueMax)
         value.resize(kIniValueMax);
     return value;
+}
+
+std::vector<TIniFile::TEntry> TIniFile::Entries() const
+{
+    std::vector<TEntry> out;
+    const std::string_view all(bytes_);
+    for (std::size_t i = 0; i < lines_.size(); ++i) {
+        const Line& line = lines_[i];
+        std::size_t p = line.Begin;
+        while (p < line.End && IsBlank(all[p]))
+            ++p;
+        TEntry e;
+        e.Line = i + 1;
+        if (line.IsKey) {
+            e.Name = Decode(all.substr(p, line.NameEnd - p));
+            e.HasValue = line.HasValue;
+        } else if (p < line.End && all[p] == '[') {
+            const std::size_t close = all.substr(p, line.End - p).rfind(']');
+            e.IsSection = true;
+            e.Name = Decode(Trim(all.substr(p + 1, close - 1)));
+        } else {
+            continue;  // blank or comment
+        }
+        out.push_back(std::move(e));
+    }
+    return out;
+}
+
+std::vector<std::string> TIniFile::SectionNames() const
+{
+    std::vector<std::string> names;
+    names.reserve(sections_.size());
+    for (const auto& [name, section] : sections_)
+        names.push_back(name);
+    return names;
 }
 
 void TIniFile::Write(std::string_view section, std::string_view key, std::string_view value)

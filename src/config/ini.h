@@ -22,6 +22,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -29,6 +30,8 @@
 #include <vector>
 
 namespace kovra {
+
+class TReplaceStorage;
 
 inline constexpr std::size_t kIniValueMax = 2047;
 
@@ -44,9 +47,13 @@ struct TFileBytes {
 // Unreadable; a name that does not exist is Missing.
 TFileBytes ReadFileBytes(const std::filesystem::path& path);
 
-// Replaces the file in one step (written beside it, then renamed over it), so
-// that a failure leaves the old file whole. Returns the error, or nullopt.
+// Replaces the file in one step (written beside it, every write and the sync
+// checked, then renamed over it), so that a failure leaves the old file whole.
+// Returns the error ("Disk full", ...), or nullopt. storage: where the bytes
+// go (tests pass one that fails).
 std::optional<std::string> WriteFileBytes(const std::filesystem::path& path, std::string_view bytes);
+std::optional<std::string> WriteFileBytes(const std::filesystem::path& path, std::string_view bytes,
+                                          std::shared_ptr<TReplaceStorage> storage);
 
 // The path as the user reads it (native separators, absolute), CP1251.
 std::string DisplayPath(const std::filesystem::path& path);
@@ -65,6 +72,22 @@ public:
     // The value of key in section, unquoted and cut to 2047 characters;
     // nullopt when there is no such key.
     std::optional<std::string> Read(std::string_view section, std::string_view key) const;
+
+    // The names of the sections that are read (the first of each name),
+    // folded to one letter case, in CP1251.
+    std::vector<std::string> SectionNames() const;
+
+    // Every section header and key line in the order written, for a reader
+    // that checks all of a file rather than looking up known names: later
+    // sections of a taken name and repeated keys are listed too, although
+    // Read() never sees them. Names as written (CP1251); lines count from 1.
+    struct TEntry {
+        std::size_t Line = 0;
+        bool IsSection = false;
+        std::string Name;       // the section's, or the key's
+        bool HasValue = false;  // a key line with '='
+    };
+    std::vector<TEntry> Entries() const;
 
     // Sets key in section to value: replaced in place when the key exists,
     // otherwise added after the last key of the section, or in a new section

@@ -1,19 +1,16 @@
 #include "config/settings.h"
 
+#include "config/cp1251.h"
 #include "config/format.h"
 #include "config/ini.h"
 #include "config/settings_keys.h"
+#include "link/rx_buffer.h"
 
 #include <cstdio>
 
 namespace kovra {
 
 namespace {
-
-// The longest area whose reply fits the link's 84-byte receive buffer:
-// preamble, two leading bytes, payload, one trailing byte.
-constexpr int kRxBuffer = 84;
-constexpr int kPreambleLength = 5;
 
 std::string Hex(std::uint32_t v)
 {
@@ -187,7 +184,7 @@ void ReadAreas(Reader& r, TSettings& s)
 {
     const auto& k = SettingsKeys();
     TAllData& d = s.Data;
-    const int largest = kRxBuffer - 3 - (s.Options.Preamble ? kPreambleLength : 0);
+    const int largest = static_cast<int>(LargestReceivableArea(s.Options.Preamble));
     d.Areas.clear();
     d.Areas.reserve(d.AreaCount);
     std::size_t total = 0;
@@ -207,7 +204,7 @@ void ReadAreas(Reader& r, TSettings& s)
         }
         if (a.Length > largest)
             r.Report(k.Areas, lengthKey, r.Raw(k.Areas, lengthKey).value_or(""),
-                     "a reply for " + Num(a.Length) + " bytes does not fit the 84-byte receive buffer (at most " +
+                     "a reply for " + Num(a.Length) + " bytes does not fit the " + Num(kRxBufferSize) + "-byte receive buffer (at most " +
                          Num(largest) + " bytes " + (s.Options.Preamble ? "with" : "without") + " the preamble)",
                      "kept as read; the link cannot receive that area's reply");
         a.SampleOffset = static_cast<std::uint8_t>(total);
@@ -298,6 +295,43 @@ void ReadFormulas(Reader& r, TSettings& s)
         for (std::size_t j = 0; j < p.VarCount; ++j)
             ReadVariable(r, s, sec, j, p.Vars[j]);
         s.FormulaTexts[n] = r.Text(sec, k.FormulaText, "0");
+    }
+}
+
+// Why the sums file, which keys each total by its formula's name, cannot give
+// the total of a formula of this name back; empty when it can. The entry is
+// tried the way it is saved: written to a fresh file, then read from it anew.
+std::string SumsNameTrouble(const std::string& name)
+{
+    const std::string& section = SettingsKeys().SumsSection;
+    TIniFile written;
+    written.Write(section, name, "1");
+    if (TIniFile(written.Bytes()).Read(section, name) == "1")
+        return {};
+    std::size_t p = 0;
+    while (p < name.size() && (name[p] == ' ' || name[p] == '\t'))
+        ++p;
+    if (p < name.size() && name[p] == ';')
+        return "it starts with ';', so its line in log.sv is a comment";
+    if (p < name.size() && name[p] == '[' && name.find(']', p) != std::string::npos)
+        return "it starts with '[' and holds ']', so its line in log.sv opens a section";
+    if (name.find('=') != std::string::npos)
+        return "it holds '=', so its key in log.sv ends at the '='";
+    return "its line in log.sv does not read back as that name";
+}
+
+void CheckSumsNames(Reader& r, const TSettings& s)
+{
+    const auto& k = SettingsKeys();
+    for (std::size_t n = 0; n < s.Data.Procs.size(); ++n) {
+        const TProc& p = s.Data.Procs[n];
+        if (!p.Accumulate)
+            continue;
+        const std::string why = SumsNameTrouble(p.Name);
+        if (!why.empty())
+            r.Report(NumberedName(k.FormulaSection, n), k.FormulaName, p.Name,
+                     "the running total cannot be kept under this name: " + why,
+                     "the total is saved at close but not read back: it starts from 0 at every start");
     }
 }
 
@@ -431,6 +465,7 @@ TSettings Load(const TIniFile& ini)
     ReadGeneral(r, s);
     ReadAreas(r, s);
     ReadFormulas(r, s);
+    CheckSumsNames(r, s);
     ReadLoggers(r, s);
     ReadGauges(r, s);
     ReadClock(r, s);
@@ -457,6 +492,51 @@ TSettings LoadSettings(const std::filesystem::path& programFolder)
         s.Problems.insert(s.Problems.begin(),
                           TSettingsProblem{"", "", "", file.Error, "every setting takes its default"});
     return s;
+}
+
+std::string ForeignFileReason(std::string_view bytes)
+{
+    if (bytes.empty())
+        return {};
+    std::string reason;
+    for (std::size_t i = 0; i < bytes.size(); ++i) {
+        const auto c = static_cast<unsigned char>(bytes[i]);
+        // Text holds no control bytes but blanks and line breaks (and the
+        // end-of-file mark some old editors leave).
+        const bool text = c >= 0x20 || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f' || c == 0x1A;
+        if (!text) {
+            char where[64];
+            std::snprintf(where, sizeof where, "binary bytes (0x%02X at offset %zu)", c, i);
+            reason = where;
+            break;
+        }
+    }
+
+    const auto& k = SettingsKeys();
+    const auto folded = [](std::string_view name) {
+        std::string out(name);
+        for (char& c : out)
+            c = static_cast<char>(FoldCase1251(static_cast<unsigned char>(c)));
+        return out;
+    };
+    const std::string fixed[] = {folded(k.General), folded(k.Areas), folded(k.Clock)};
+    const std::string numbered[] = {folded(k.FormulaSection), folded(k.LoggerSection), folded(k.GaugeSection)};
+    const auto known = [&](const std::string& name) {
+        for (const std::string& f : fixed)
+            if (name == f)
+                return true;
+        for (const std::string& prefix : numbered)
+            if (name.size() > prefix.size() && name.compare(0, prefix.size(), prefix) == 0 &&
+                name.find_first_not_of("0123456789", prefix.size()) == std::string::npos)
+                return true;
+        return false;
+    };
+    bool any = false;
+    for (const std::string& name : TIniFile(std::string(bytes)).SectionNames())
+        any = any || known(name);
+    if (!any)
+        reason += std::string(reason.empty() ? "" : " and ") + "no section of the settings at all";
+    return reason;
 }
 
 std::vector<std::string> VariableNames(const TProc& p)

@@ -22,6 +22,11 @@ TSettings LoadSettings(const std::filesystem::path& programFolder);
 // The same from the bytes of a settings file (FileFound is true).
 TSettings LoadSettingsFromBytes(std::string_view bytes);
 
+// What makes these bytes unlike any settings file a user meant to write:
+// binary bytes, or none of the sections the settings are read from. Empty for
+// a plausible settings file (an empty file included: it means all defaults).
+std::string ForeignFileReason(std::string_view bytes);
+
 // What the formula compiler is given for formula p: the variables' names in
 // order, empty ones included.
 std::vector<std::string> VariableNames(const TProc& p);

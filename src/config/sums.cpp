@@ -3,6 +3,7 @@
 #include "config/format.h"
 #include "config/ini.h"
 #include "config/settings_keys.h"
+#include "platform/replace_file.h"
 
 namespace kovra {
 
@@ -38,6 +39,12 @@ std::optional<std::string> RestoreSums(const std::filesystem::path& programFolde
 
 std::optional<std::string> SaveSums(const std::filesystem::path& programFolder, const TAllData& data)
 {
+    return SaveSums(programFolder, data, OsReplaceStorage());
+}
+
+std::optional<std::string> SaveSums(const std::filesystem::path& programFolder, const TAllData& data,
+                                    std::shared_ptr<TReplaceStorage> storage)
+{
     const std::filesystem::path path = programFolder / kSumsFileName;
     const std::string failure = "Unable to write to " + DisplayPath(path);
     TFileBytes file = ReadFileBytes(path);
@@ -55,7 +62,7 @@ std::optional<std::string> SaveSums(const std::filesystem::path& programFolder, 
     for (const TProc& p : data.Procs)
         if (p.Accumulate)
             ini.Write(section, p.Name, FormatSum(p.Value, sep));
-    if (WriteFileBytes(path, ini.Bytes()))
+    if (WriteFileBytes(path, ini.Bytes(), std::move(storage)))
         return failure;
     return std::nullopt;
 }

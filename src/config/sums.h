@@ -9,11 +9,14 @@
 #include "config/model.h"
 
 #include <filesystem>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
 
 namespace kovra {
+
+class TReplaceStorage;
 
 inline constexpr char kSumsFileName[] = "log.sv";
 
@@ -28,6 +31,9 @@ std::optional<std::string> RestoreSumsFromBytes(std::string_view bytes, TAllData
 // other entry and byte of the file. The file is replaced in one step, so a
 // failure ("Unable to write to <full path>") leaves it as it was.
 std::optional<std::string> SaveSums(const std::filesystem::path& programFolder, const TAllData& data);
+// The same through storage (tests pass one that fails).
+std::optional<std::string> SaveSums(const std::filesystem::path& programFolder, const TAllData& data,
+                                    std::shared_ptr<TReplaceStorage> storage);
 
 // The text a sum is written as: seven significant digits or two decimals,
 // whichever keeps fewer, always two decimals ("1234.50", "1.234568E7").

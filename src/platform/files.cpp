@@ -6,6 +6,7 @@
 #include <windows.h>
 #else
 #include <cerrno>
+#include <cstdio>
 #include <fcntl.h>
 #include <unistd.h>
 #endif
@@ -64,6 +65,13 @@ int TOsFile::Sync() noexcept
     if (!IsOpen())
         return kFileAccessDenied;
     return FlushFileBuffers(H(handle_)) ? kFileOk : StatusOf(GetLastError());
+}
+
+int RenameReplacing(const std::filesystem::path& from, const std::filesystem::path& to) noexcept
+{
+    if (MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+        return kFileOk;
+    return StatusOf(GetLastError());
 }
 
 int TOsFile::Close() noexcept
@@ -150,6 +158,21 @@ int TOsFile::Sync() noexcept
     return r == 0 ? kFileOk : StatusOf(errno);
 }
 
+int RenameReplacing(const std::filesystem::path& from, const std::filesystem::path& to) noexcept
+{
+    if (::rename(from.c_str(), to.c_str()) != 0)
+        return StatusOf(errno);
+    // The new name lives in the folder: sync it too, or a power cut may bring
+    // back the old file (or none). A folder that cannot be synced changes nothing.
+    const std::filesystem::path folder = to.has_parent_path() ? to.parent_path() : std::filesystem::path(".");
+    const int fd = ::open(folder.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd >= 0) {
+        ::fsync(fd);
+        ::close(fd);
+    }
+    return kFileOk;
+}
+
 int TOsFile::Close() noexcept
 {
     if (!IsOpen())
@@ -161,6 +184,18 @@ int TOsFile::Close() noexcept
 }
 
 #endif
+
+std::string FileStatusText(int status)
+{
+    switch (status) {
+    case kFileNotFound: return "File not found";
+    case kFileInvalidName: return "Invalid filename";
+    case kFileTooManyOpen: return "Too many open files";
+    case kFileAccessDenied: return "File access denied";
+    case kFileDiskFull: return "Disk full";
+    default: return "I/O error " + std::to_string(status);
+    }
+}
 
 TOsFile::~TOsFile() { Close(); }
 

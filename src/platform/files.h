@@ -10,6 +10,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
+#include <string>
 
 namespace kovra {
 
@@ -21,6 +22,14 @@ inline constexpr int kFileAccessDenied = 5;
 inline constexpr int kFileExists = 80;
 inline constexpr int kFileDiskFull = 101;
 inline constexpr int kFileDeviceError = 1117;  // a low-level I/O failure (EIO)
+
+// The text the user sees for a status: "Disk full", "I/O error 123", ...
+// (the runtime's texts of the old program, which users know).
+std::string FileStatusText(int status);
+
+// Renames from over to, replacing to in one step, and writes the change
+// through to the disk.
+int RenameReplacing(const std::filesystem::path& from, const std::filesystem::path& to) noexcept;
 
 class TOsFile {
 public:

@@ -1,6 +1,7 @@
 #include "record/cycle.h"
 
 #include "config/settings.h"
+#include "config/time_of_day.h"
 #include "record/recorder.h"
 
 #include <QTime>
@@ -9,7 +10,7 @@
 
 namespace kovra {
 
-double CurrentTimeOfDay() { return QTime::currentTime().msecsSinceStartOfDay() / 86400000.0; }
+double CurrentTimeOfDay() { return TimeOfDayNow(); }
 
 TCycle::TCycle(TAllData& data, std::vector<std::uint16_t> chartFormulas, TCycleDisplays* displays,
                TRecorder* recorder)

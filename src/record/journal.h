@@ -1,13 +1,17 @@
 // The recording journal: a copy of the recording on disk while it runs, so
-// that a crash, a kill or a power cut loses at most the last seconds.
+// that a crash, a kill or a power cut loses at most the last seconds, and so
+// that the recorder need not hold the whole recording in memory.
 //
 // The journal holds the same bytes as the log it shadows (N, then the
 // records), in "logs/journal-<pid>-<n>.xjr", locked by a QLockFile beside it
 // for as long as its recording runs. Every record is written to it as it
 // comes (so it is in the system's hands at once) and the file is synced to
 // the disk at most kSyncIntervalMs after a record. A successful save removes
-// the journal. A journal that cannot be written only stops journalling: the
-// recording itself goes on in memory as before.
+// the journal.
+//
+// A journal that cannot be written stops taking records but stays (locked)
+// part of its recording: what it took before the failure is still read back
+// at the save; the recorder keeps every later record in memory.
 //
 // At the next start RecoverJournals turns every journal whose owner is gone
 // into a log of the usual name and format, dropping a partial last record.
@@ -41,20 +45,33 @@ public:
     // Starts a journal holding the byte N. False when it cannot (no logs
     // folder, a full disk, ...): the journal is then inactive.
     bool Open(const std::filesystem::path& logsFolder, std::uint8_t sampleLength);
+    // Writes bytes (whole records) or, once a write has failed, nothing more.
     void Append(std::span<const std::uint8_t> bytes);
     // Syncs what was written when the interval is up; call it about once a second.
     void Tick();
     // The recording was saved: remove the journal.
     void Discard();
 
+    // Still taking records.
     bool Active() const { return out_ != nullptr; }
+    // A file that belongs to the running recording (taking records or not).
+    bool Holds() const { return !path_.empty(); }
     const std::filesystem::path& Path() const { return path_; }
+    // Bytes the file took without an error (N and whole records).
+    std::uint64_t Written() const { return written_; }
+    // Bytes known to be on the disk: a prefix of Written.
+    std::uint64_t Synced() const { return synced_; }
     // The status of the last failure (platform/files.h numbering), 0 if none.
     int LastError() const { return lastError_; }
+
+    // Hands the first count bytes of the file to sink, in pieces; 0, the
+    // sink's failure, or the status of a file that cannot give them.
+    int ReadBack(std::uint64_t count, const std::function<int(const std::uint8_t*, std::size_t)>& sink) const;
 
 private:
     void Fail(int status);
     void CloseKeeping();
+    int ProbeCreate();
 
     std::shared_ptr<TLogStorage> storage_;
     std::function<std::int64_t()> now_;
@@ -62,9 +79,14 @@ private:
     std::unique_ptr<TLogOutput> out_;
     std::filesystem::path path_;
     std::int64_t lastSync_ = 0;
-    bool unsynced_ = false;
+    std::uint64_t written_ = 0;
+    std::uint64_t synced_ = 0;
     int lastError_ = 0;
 };
+
+// One line for the user about a journal that could not be written:
+// "cannot write the journal <path>: Disk full; the recording goes on in memory".
+std::string JournalFailureText(const TJournal& journal);
 
 struct TRecoveredJournal {
     std::filesystem::path Journal;
@@ -78,9 +100,16 @@ struct TRecoveredJournal {
 // Turns journals left behind by a run that did not save into logs (named by
 // the time of recovery) and removes them. Journals still locked by a running
 // logger are left alone; an empty journal is only removed. A journal whose
-// log cannot be written stays for the next attempt.
+// log cannot be written stays for the next attempt. A full disk that keeps
+// the lock file from being made does not make a journal look running: only a
+// lock file that a live owner holds does.
 std::vector<TRecoveredJournal> RecoverJournals(const std::filesystem::path& programFolder,
                                                const TLogNaming& naming = {},
                                                std::shared_ptr<TLogStorage> storage = OsLogStorage());
+
+// The user's line about one recovery (UTF-8): "recovered 12 records of an
+// unsaved recording into <log>" or "could not recover <journal>: Disk full;
+// kept for the next start".
+std::string RecoveryText(const TRecoveredJournal& r);
 
 }  // namespace kovra

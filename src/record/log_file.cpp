@@ -5,6 +5,8 @@
 
 #include <QLocale>
 
+#include <algorithm>
+
 namespace kovra {
 
 namespace {
@@ -42,11 +44,19 @@ QString LogBaseName(const QDateTime& now, const QString& shortDateFormat)
 }
 
 TSaveResult SaveLogFile(TLogStorage& storage, const std::filesystem::path& logsFolder,
-                        const QString& base, std::span<const std::uint8_t> bytes)
+                        const QString& base, std::span<const std::uint8_t> bytes, int firstSuffix)
+{
+    return SaveLogFile(
+        storage, logsFolder, base, [bytes](TLogOutput& out) { return out.Write(bytes.data(), bytes.size()); },
+        firstSuffix);
+}
+
+TSaveResult SaveLogFile(TLogStorage& storage, const std::filesystem::path& logsFolder,
+                        const QString& base, const TLogBody& body, int firstSuffix)
 {
     TSaveResult r;
     std::unique_ptr<TLogOutput> out;
-    for (int n = 1; n <= kMaxSuffix; ++n) {
+    for (int n = std::max(firstSuffix, 1); n <= kMaxSuffix; ++n) {
         const QString name = (n == 1 ? base : base + u'-' + QString::number(n)) + QStringLiteral(".xlg");
         r.Path = logsFolder / ToPath(name);
         out = storage.CreateNew(r.Path, r.Status);
@@ -54,13 +64,15 @@ TSaveResult SaveLogFile(TLogStorage& storage, const std::filesystem::path& logsF
             break;
     }
     if (out && r.Status == kFileOk) {
-        r.Status = out->Write(bytes.data(), bytes.size());
+        r.Status = body(*out);
         // A log that is reported saved must be on the disk: its journal goes next.
         if (r.Status == kFileOk)
             r.Status = out->Sync();
         const int closed = out->Close();
         if (r.Status == kFileOk)
             r.Status = closed;
+        if (r.Status != kFileOk)
+            storage.Remove(r.Path);  // created by this save (never an older file)
     } else if (r.Status == kFileOk) {
         r.Status = kFileAccessDenied;  // a storage that made nothing without saying why
     }

@@ -46,10 +46,17 @@ struct TSaveResult {
 };
 
 // Writes bytes as a new log in logsFolder under base (plus a suffix when
-// taken): create, one write, sync, close, each checked. A file created before
-// a failure is left as it is.
+// taken, or from firstSuffix on when above 1): create, write, sync, close,
+// each checked. A file this save created is removed again when any of them
+// fails: a short log would pass for a whole one.
 TSaveResult SaveLogFile(TLogStorage& storage, const std::filesystem::path& logsFolder,
-                        const QString& base, std::span<const std::uint8_t> bytes);
+                        const QString& base, std::span<const std::uint8_t> bytes, int firstSuffix = 1);
+
+// The same with the contents written by body into the new file (a status,
+// 0 when every byte went in).
+using TLogBody = std::function<int(TLogOutput& out)>;
+TSaveResult SaveLogFile(TLogStorage& storage, const std::filesystem::path& logsFolder,
+                        const QString& base, const TLogBody& body, int firstSuffix = 1);
 
 // A QString path as the file system wants it.
 std::filesystem::path ToPath(const QString& s);

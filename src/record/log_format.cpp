@@ -1,12 +1,11 @@
 #include "record/log_format.h"
 
+#include "config/time_of_day.h"
+#include "platform/files.h"
+
 #include <cmath>
 
 namespace kovra {
-
-namespace {
-constexpr std::int64_t kMsPerDay = 86'400'000;
-}
 
 std::int64_t TTimeStamp::MsOfDay() const
 {
@@ -50,16 +49,6 @@ TLogShape InspectLog(std::span<const std::uint8_t> bytes)
     return s;
 }
 
-std::string IoErrorMessage(int status)
-{
-    switch (status) {
-    case 2: return "File not found";
-    case 3: return "Invalid filename";
-    case 4: return "Too many open files";
-    case 5: return "File access denied";
-    case 101: return "Disk full";
-    default: return "I/O error " + std::to_string(status);
-    }
-}
+std::string IoErrorMessage(int status) { return FileStatusText(status); }
 
 }  // namespace kovra

@@ -43,8 +43,8 @@ struct TLogShape {
 };
 TLogShape InspectLog(std::span<const std::uint8_t> bytes);
 
-// The text the user sees for a failed log save (status numbering of
-// platform/files.h): "Disk full", "I/O error 123", ...
+// The text the user sees for a failed log save: FileStatusText of
+// platform/files.h ("Disk full", "I/O error 123", ...), by its old name.
 std::string IoErrorMessage(int status);
 
 }  // namespace kovra

@@ -2,11 +2,16 @@
 //
 // Idle: IsRecording() false, LogBuffer() holds the sample length N only.
 // Recording: one record per completed cycle is appended (Append, called by
-// the cycle), and mirrored into the journal (record/journal.h).
-// The toggle while recording saves the buffer as a new log; on success the
+// the cycle), and written to the journal (record/journal.h).
+// The toggle while recording saves the recording as a new log; on success the
 // recorder is idle again with the buffer reset and the journal removed; on
 // failure it stays recording with every record kept, and the next toggle
 // tries again under a new name.
+//
+// Memory: the journal holds the recording's bytes, so memory holds only the
+// records the journal has not yet synced to the disk (a few seconds' worth);
+// the save reads the journal back and adds them. Once the journal cannot be
+// written (or when there is none), every later record stays in memory.
 //
 // The window owns one TRecorder for the run and shows Caption() on its
 // recording button after each toggle.
@@ -43,14 +48,39 @@ public:
     void SetMonotonicClock(std::function<std::int64_t()> ms);
     void SetJournalEnabled(bool on) { journalEnabled_ = on; }
 
+    // Called once each time the journal cannot be written (at the start or
+    // later), from inside Start or Append: a window must show its box later.
+    void SetJournalFailureHandler(std::function<void(const TJournal&)> handler);
+
     bool IsRecording() const { return recording_; }
-    const std::vector<std::uint8_t>& LogBuffer() const { return buffer_; }
+    // The whole recording as the log would hold it (read back from the
+    // journal for the part that is only there).
+    std::vector<std::uint8_t> LogBuffer() const;
+    // Bytes of the recording held in memory.
+    std::size_t BufferedBytes() const { return tail_.size(); }
     const char* Caption() const { return recording_ ? kCaptionRecording : kCaptionIdle; }
 
     // The toggle: Start when idle (always succeeds), StopAndSave when recording.
     TSaveResult Recording();
     void Start();
-    TSaveResult StopAndSave();
+    // firstSuffix above 1 starts the log's name at that suffix ("-2"), for a
+    // retry that must not take the name of the attempt before.
+    TSaveResult StopAndSave(int firstSuffix = 1);
+
+    // Where a recording that could not be saved is kept when its owner ends.
+    struct TKept {
+        struct TPlace {
+            std::filesystem::path Journal;
+            std::size_t Records = 0;
+        };
+        std::vector<TPlace> Places;  // each becomes a log at the next start
+        std::size_t Lost = 0;        // records no file would take
+        int Status = 0;              // why they were lost
+    };
+    // Puts the records that are only in memory into a second journal, so
+    // that the next start recovers the whole recording. The destructor does
+    // it too for a recording still running.
+    TKept KeepUnsaved();
 
     // One sample record of a cycle timed t: the stamp of t, then N sample
     // bytes (a shorter sample is padded with zeros, a longer one cut).
@@ -64,6 +94,10 @@ public:
     std::uint8_t SampleLength() const { return n_; }
 
 private:
+    void JournalCheck(bool wasActive);
+    void TrimSynced();
+    std::size_t RecordsIn(std::uint64_t bytes) const;
+
     std::filesystem::path programFolder_;
     std::uint8_t n_;
     std::shared_ptr<TLogStorage> storage_;
@@ -71,8 +105,13 @@ private:
     std::function<std::int64_t()> monotonic_;
     std::unique_ptr<TJournal> journal_;
     bool journalEnabled_ = true;
+    std::function<void(const TJournal&)> journalFailed_;
     bool recording_ = false;
-    std::vector<std::uint8_t> buffer_;
+    bool kept_ = false;
+    // The recording from byte tailStart_ on; the bytes before it are synced
+    // in the journal.
+    std::vector<std::uint8_t> tail_;
+    std::uint64_t tailStart_ = 0;
 };
 
 }  // namespace kovra

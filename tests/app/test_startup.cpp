@@ -4,6 +4,8 @@
 #include "app/KovraLoggerU.h"
 #include "config/cp1251.h"
 #include "record/recorder.h"
+#include "../platform/full_disk.h"
+#include "../record/record_test_util.h"
 
 #include <QApplication>
 #include <QDir>
@@ -191,6 +193,79 @@ TEST_F(StartupTest, CyclesUpdateValuesAlarmsAndShowOneErrorBoxAtATime)
     EXPECT_EQ(shown[0], "Floating point division by zero.");
     EXPECT_EQ(nestedShown, 1);
     EXPECT_EQ(f->Data().Procs[0].Value, 0.0);  // formulas before the failing one ran
+}
+
+TEST_F(StartupTest, SumsMessagesKeepTheCyrillicOfTheFileAndOfTheProgramFolder)
+{
+    QTemporaryDir cyrillic(QDir::tempPath() + QStringLiteral("/Программа-XXXXXX"));
+    ASSERT_TRUE(cyrillic.isValid());
+    const fs::path folder = kovra::ToPath(cyrillic.path());
+    const std::string settings = "[настройки]\nпорт=" + (folder / "no-such-port").string() +
+                                 "\n[формула_0]\nназвание=fuel\nсуммировать=1\n";
+    WriteFile(folder / "set.ini", settings);
+    WriteFile(folder / "log.sv", "[Сохр_Формулы]\nfuel=абв\n");
+    auto f = std::make_unique<TForm1>(folder, Working());
+    ASSERT_EQ(shown.size(), 1u);
+    EXPECT_EQ(shown[0], "'абв' is not a valid floating point value.");
+
+    // log.sv that cannot be written: the box names it as the user reads it.
+    fs::remove(folder / "log.sv");
+    fs::create_directory(folder / "log.sv");
+    f->show();
+    EXPECT_FALSE(f->close());
+    EXPECT_TRUE(f->isVisible());
+    ASSERT_EQ(shown.size(), 2u);
+    EXPECT_EQ(shown[1], "Unable to write to " + QDir::toNativeSeparators(cyrillic.path() + "/log.sv") + ".");
+    fs::remove(folder / "log.sv");
+    EXPECT_TRUE(f->close());
+}
+
+TEST_F(StartupTest, AFullDiskAtCloseKeepsLogSvAndTheWindowOpen)
+{
+    kovra::test::TFullDisk disk;
+    if (!disk.Mounted())
+        GTEST_SKIP() << disk.Why();
+    const fs::path folder = disk.Root();
+    WriteFile(folder / "set.ini", "[настройки]\nпорт=" + (folder / "no-such-port").string() +
+                                      "\n[формула_0]\nназвание=fuel\nсуммировать=1\n");
+    WriteFile(folder / "log.sv", "[Сохр_Формулы]\nfuel=41\n");
+    auto f = std::make_unique<TForm1>(folder, Working());
+    ASSERT_EQ(f->Data().Procs[0].Value, 41.0);
+    f->Data().Procs[0].Value = 12345.678;
+    f->show();
+    disk.Fill();
+    EXPECT_FALSE(f->close());
+    EXPECT_TRUE(f->isVisible());
+    ASSERT_EQ(shown.size(), 1u);
+    EXPECT_EQ(shown[0], "Unable to write to " + kovra::FromPath(folder / "log.sv") + ".");
+    EXPECT_EQ(ReadFile(folder / "log.sv"), kovra::Utf8ToCp1251("[Сохр_Формулы]\nfuel=41\n"));
+    disk.Free();
+    EXPECT_TRUE(f->close());
+    EXPECT_NE(ReadFile(folder / "log.sv").find("fuel=12345"), std::string::npos);
+}
+
+TEST_F(StartupTest, AJournalThatCannotBeWrittenShowsOneBoxNotOnePerCycle)
+{
+    WriteSettings("");
+    fs::create_directories(Program() / "logs");
+    auto f = Make();
+    auto storage = std::make_shared<kovra::test::TFailingStorage>();
+    f->Recorder()->SetStorage(storage);
+    f->Recording();
+    ASSERT_TRUE(f->Recorder()->Journal().Active());
+    storage->WriteBudget = 0;  // the disk is full from now on
+    for (int i = 0; i < 20; ++i)
+        f->ProcessCycle({static_cast<std::uint8_t>(i)});
+    EXPECT_TRUE(shown.empty());  // not from inside the cycle
+    QApplication::processEvents();
+    ASSERT_EQ(shown.size(), 1u);
+    EXPECT_TRUE(shown[0].startsWith("cannot write the journal ")) << shown[0].toStdString();
+    EXPECT_TRUE(shown[0].contains("Disk full; the recording goes on in memory")) << shown[0].toStdString();
+    EXPECT_EQ(f->Recorder()->LogBuffer().size(), 1u + 20 * 5);
+    storage->WriteBudget = -1;
+    f->Recording();
+    EXPECT_FALSE(f->IsRecording());
+    EXPECT_EQ(shown.size(), 1u);
 }
 
 }  // namespace

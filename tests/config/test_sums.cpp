@@ -3,6 +3,8 @@
 #include "config/language.h"
 #include "config/sums.h"
 #include "settings_text.h"
+#include "../platform/failing_replace.h"
+#include "../platform/full_disk.h"
 
 #include <QDir>
 #include <QFile>
@@ -202,4 +204,52 @@ TEST(Language, CaptionsFoundInTheFile)
     // A Cyrillic language name names a UTF-8 file name on disk.
     Put(folder / "lang" / std::filesystem::path(u8"рус.ini"), W(u8"[Logger]\nTabSheet3=Момент\n"));
     EXPECT_EQ(ReadLanguage(folder, W(u8"рус")).TabSheet3, W(u8"Момент"));
+}
+
+namespace {
+
+// log.sv of a program folder with two entries, then a save of a new total.
+struct SumsFailureCase {
+    std::string before = W(u8"[Сохр_Формулы]\nПробег=1,00\nДругое=7,00\n");
+    TAllData data;
+    SumsFailureCase() { data.Procs = {Proc(u8"Пробег", true, 1234.5)}; }
+};
+
+}  // namespace
+
+TEST_F(SumsTest, ASaveThatFailsAnywhereKeepsTheOldFileWhole)
+{
+    const auto folder = Folder(dir_);
+    const SumsFailureCase c;
+    for (const std::int64_t budget : {0, 1, 20, 40}) {
+        Put(folder / "log.sv", c.before);
+        auto storage = std::make_shared<test::TFailingReplace>();
+        storage->Budget = budget;
+        const auto error = SaveSums(folder, c.data, storage);
+        ASSERT_TRUE(error.has_value()) << budget;
+        EXPECT_EQ(*error, "Unable to write to " + DisplayPath(folder / "log.sv"));
+        EXPECT_EQ(Get(folder / "log.sv"), c.before) << budget;
+        EXPECT_EQ(QDir(dir_.path()).entryList(QDir::Files | QDir::Hidden).size(), 1) << budget;
+    }
+    auto syncFails = std::make_shared<test::TFailingReplace>();
+    syncFails->SyncFailure = kFileDiskFull;
+    EXPECT_TRUE(SaveSums(folder, c.data, syncFails).has_value());
+    EXPECT_EQ(Get(folder / "log.sv"), c.before);
+}
+
+TEST_F(SumsTest, AFullDiskKeepsTheOldFileWhole)
+{
+    test::TFullDisk disk;
+    if (!disk.Mounted())
+        GTEST_SKIP() << disk.Why();
+    const SumsFailureCase c;
+    Put(disk.Root() / "log.sv", c.before);
+    disk.Fill();
+    const auto error = SaveSums(disk.Root(), c.data);
+    ASSERT_TRUE(error.has_value());
+    EXPECT_EQ(*error, "Unable to write to " + DisplayPath(disk.Root() / "log.sv"));
+    EXPECT_EQ(Get(disk.Root() / "log.sv"), c.before);
+    disk.Free();
+    EXPECT_EQ(SaveSums(disk.Root(), c.data), std::nullopt);
+    EXPECT_EQ(Get(disk.Root() / "log.sv"), W(u8"[Сохр_Формулы]\nПробег=1234,50\nДругое=7,00\n"));
 }

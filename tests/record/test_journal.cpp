@@ -3,6 +3,7 @@
 #include "platform/files.h"
 #include "record/recorder.h"
 #include "record_test_util.h"
+#include "../platform/full_disk.h"
 
 #include <gtest/gtest.h>
 
@@ -113,6 +114,34 @@ TEST_F(JournalTest, NoLogsFolderNothingToRecover)
     fs::remove(logs);
     EXPECT_TRUE(RecoverJournals(program, naming).empty());
     EXPECT_FALSE(fs::exists(logs));
+}
+
+TEST(JournalFullDisk, AJournalLeftOnAFullDiskIsNotTakenForARunningOne)
+{
+    test::TFullDisk disk;
+    if (!disk.Mounted())
+        GTEST_SKIP() << disk.Why();
+    const fs::path logs = disk.Root() / "logs";
+    fs::create_directory(logs);
+    const fs::path journal = logs / "journal-999999-1.xjr";
+    const Bytes bytes{2, 8, 0, 1, 10, 1, 0x77};
+    test::WriteBytes(journal, bytes);
+    disk.Fill();  // not even a lock file fits now
+    const TLogNaming naming{[] { return kRecovery; }, "dd.MM.yyyy"};
+    const auto failed = RecoverJournals(disk.Root(), naming);
+    ASSERT_EQ(failed.size(), 1u);
+    EXPECT_EQ(failed[0].Status, kFileDiskFull);
+    EXPECT_EQ(RecoveryText(failed[0]),
+              "could not recover " + journal.string() + ": Disk full; kept for the next start");
+    EXPECT_EQ(test::ReadBytes(journal), bytes);
+    EXPECT_TRUE(test::FilesIn(logs, ".xlg").empty());  // no empty log left behind
+
+    disk.Free();
+    const auto done = RecoverJournals(disk.Root(), naming);
+    ASSERT_EQ(done.size(), 1u);
+    EXPECT_EQ(done[0].Status, 0) << done[0].Message;
+    EXPECT_EQ(test::ReadBytes(done[0].Log), bytes);
+    EXPECT_FALSE(fs::exists(journal));
 }
 
 }  // namespace

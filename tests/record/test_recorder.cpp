@@ -3,6 +3,7 @@
 #include "platform/files.h"
 #include "record/log_format.h"
 #include "record_test_util.h"
+#include "../platform/full_disk.h"
 
 #include <gtest/gtest.h>
 
@@ -10,7 +11,9 @@
 #include <QFile>
 #include <QTemporaryDir>
 
+#include <algorithm>
 #include <filesystem>
+#include <map>
 #include <vector>
 
 namespace kovra {
@@ -160,8 +163,9 @@ TEST_F(RecorderTest, AFailedSaveKeepsRecordingWithEveryRecordAndTheNextToggleRet
     storage->WriteBudget = -1;
     const TSaveResult saved = r->Recording();
     ASSERT_TRUE(saved.Ok()) << saved.Message;
-    EXPECT_EQ(saved.Path, logs / "07.12.2026-14537-2.xlg");  // the partial file stays as it was
-    EXPECT_EQ(test::ReadBytes(failed.Path).size(), 5u);
+    // The short file of the failed save is gone: its name is free again.
+    EXPECT_EQ(saved.Path, logs / "07.12.2026-14537.xlg");
+    EXPECT_EQ(test::FilesIn(logs, ".xlg"), std::vector<fs::path>{saved.Path});
     const Bytes all = test::ReadBytes(saved.Path);
     EXPECT_EQ(all.size(), 1u + 4 * 6);
     EXPECT_TRUE(std::equal(recorded.begin(), recorded.end(), all.begin()));
@@ -279,6 +283,146 @@ TEST_F(RecorderTest, AJournalThatCannotBeWrittenLeavesRecordingAsItWas)
     const TSaveResult s = r->StopAndSave();
     ASSERT_TRUE(s.Ok()) << s.Message;
     EXPECT_EQ(test::ReadBytes(s.Path), (Bytes{1, 12, 0, 0, 0, 4}));
+}
+
+TEST_F(RecorderTest, MemoryHoldsOnlyWhatTheJournalHasNotSyncedAndTheSaveHasEverything)
+{
+    std::int64_t now = 0;
+    auto r = Make(200);
+    r->SetMonotonicClock([&] { return now; });
+    r->Start();
+    const Bytes sample(200, 0x5A);
+    std::size_t most = 0;
+    constexpr int kCycles = 190 * 60;  // a minute at the fastest link
+    for (int i = 0; i < kCycles; ++i) {
+        now = i * 1000 / 190;
+        r->Append(0.5f, sample);
+        most = std::max(most, r->BufferedBytes());
+    }
+    const std::size_t record = 4 + 200;
+    // At most the records of one sync interval, and a little over.
+    EXPECT_LE(most, (190 * TJournal::kSyncIntervalMs / 1000 + 2) * record);
+    EXPECT_EQ(r->LogBuffer().size(), 1 + kCycles * record);
+    const TSaveResult s = r->StopAndSave();
+    ASSERT_TRUE(s.Ok()) << s.Message;
+    const Bytes saved = test::ReadBytes(s.Path);
+    ASSERT_EQ(saved.size(), 1 + kCycles * record);
+    EXPECT_EQ(saved[0], 200);
+    EXPECT_TRUE(std::all_of(saved.begin() + 5, saved.begin() + 5 + 200, [](auto b) { return b == 0x5A; }));
+    EXPECT_EQ(r->BufferedBytes(), 1u);
+}
+
+TEST_F(RecorderTest, AJournalThatFailsMidwayIsReportedOnceAndTheRestStaysInMemory)
+{
+    std::int64_t now = 0;
+    auto r = Make(1);
+    r->SetMonotonicClock([&] { return now; });
+    std::vector<int> reported;
+    r->SetJournalFailureHandler([&](const TJournal& j) { reported.push_back(j.LastError()); });
+    r->Start();
+    Bytes expected{1};
+    auto append = [&](std::uint8_t v) {
+        r->Append(0.5f, Bytes{v});
+        expected.insert(expected.end(), {12, 0, 0, 0, v});
+    };
+    for (std::uint8_t v = 0; v < 10; ++v) {
+        now += 1000;
+        append(v);  // synced every other record: memory is trimmed
+    }
+    storage->WriteBudget = 7;  // one record, then part of the next
+    for (std::uint8_t v = 10; v < 40; ++v)
+        append(v);
+    EXPECT_EQ(reported, std::vector<int>{kFileDiskFull});
+    EXPECT_TRUE(r->Journal().Holds());
+    EXPECT_FALSE(r->Journal().Active());
+    EXPECT_EQ(r->LogBuffer(), expected);
+
+    const TSaveResult failed = r->StopAndSave();  // the disk is still full
+    EXPECT_EQ(failed.Message, "Disk full");
+    EXPECT_TRUE(test::FilesIn(logs, ".xlg").empty());  // no short log left behind
+    storage->WriteBudget = -1;
+    const TSaveResult saved = r->StopAndSave();
+    ASSERT_TRUE(saved.Ok()) << saved.Message;
+    EXPECT_EQ(test::ReadBytes(saved.Path), expected);
+    EXPECT_TRUE(test::FilesIn(logs, ".xjr").empty());
+    EXPECT_EQ(reported.size(), 1u);
+}
+
+TEST_F(RecorderTest, AnUnsavedRecordingIsKeptWholeForTheNextStart)
+{
+    Bytes expected{1};
+    std::vector<fs::path> keptPlaces;
+    {
+        auto r = Make(1);
+        r->Start();
+        for (std::uint8_t v = 0; v < 6; ++v) {
+            if (v == 3)
+                storage->WriteBudget = 2;  // the journal stops in the fourth record
+            r->Append(0.5f, Bytes{v});
+            expected.insert(expected.end(), {12, 0, 0, 0, v});
+        }
+        ASSERT_FALSE(r->StopAndSave().Ok());
+        ASSERT_FALSE(r->StopAndSave(2).Ok());
+        storage->WriteBudget = -1;  // a little space came back for the keeping
+        const TRecorder::TKept kept = r->KeepUnsaved();
+        ASSERT_EQ(kept.Places.size(), 2u);
+        EXPECT_EQ(kept.Places[0].Journal, r->Journal().Path());
+        EXPECT_EQ(kept.Places[0].Records, 3u);
+        EXPECT_EQ(kept.Places[1].Records, 3u);
+        EXPECT_EQ(kept.Lost, 0u);
+        for (const auto& place : kept.Places)
+            keptPlaces.push_back(place.Journal);
+    }
+    TLogNaming naming{[] { return kStop; }, "dd.MM.yyyy"};
+    std::map<fs::path, fs::path> logOf;
+    for (const TRecoveredJournal& j : RecoverJournals(program, naming)) {
+        ASSERT_EQ(j.Status, 0) << j.Message;
+        logOf[j.Journal] = j.Log;
+    }
+    Bytes recovered{1};
+    for (const auto& place : keptPlaces) {
+        const Bytes log = test::ReadBytes(logOf[place]);
+        ASSERT_FALSE(log.empty()) << place;
+        recovered.insert(recovered.end(), log.begin() + 1, log.end());
+    }
+    EXPECT_EQ(recovered, expected);
+    EXPECT_TRUE(test::FilesIn(logs, ".xjr").empty());
+}
+
+TEST_F(RecorderTest, AFullDiskLosesNothingAndLeavesNoEmptyLog)
+{
+    test::TFullDisk disk(256);
+    if (!disk.Mounted())
+        GTEST_SKIP() << disk.Why();
+    const fs::path root = disk.Root();
+    fs::create_directory(root / "logs");
+    disk.Fill(32 * 1024);
+    TRecorder r(root, 200);
+    r.SetNaming({[] { return kStop; }, "dd.MM.yyyy"});
+    int reported = 0;
+    r.SetJournalFailureHandler([&](const TJournal&) { ++reported; });
+    r.Start();
+    ASSERT_TRUE(r.Journal().Active());
+    const std::size_t records = 200;  // 40 KB: more than is left
+    for (std::size_t i = 0; i < records; ++i)
+        r.Append(0.5f, Bytes(200, static_cast<std::uint8_t>(i)));
+    EXPECT_EQ(reported, 1);
+    EXPECT_FALSE(r.Journal().Active());
+    const TSaveResult failed = r.StopAndSave();
+    EXPECT_EQ(failed.Message, "Disk full");
+    EXPECT_TRUE(r.IsRecording());
+    EXPECT_TRUE(test::FilesIn(root / "logs", ".xlg").empty());
+
+    // Space again: the retry has every record.
+    disk.Free();
+    const fs::path journal = r.Journal().Path();
+    const Bytes all = r.LogBuffer();
+    ASSERT_EQ(all.size(), 1 + records * 204);
+    const TSaveResult saved = r.StopAndSave();
+    ASSERT_TRUE(saved.Ok()) << saved.Message;
+    EXPECT_EQ(test::ReadBytes(saved.Path), all);
+    EXPECT_EQ(test::ReadBytes(saved.Path)[1 + 199 * 204 + 4], 199);
+    EXPECT_FALSE(fs::exists(journal));
 }
 
 }  // namespace
