@@ -1,9 +1,12 @@
 #include "link/comm_thread.h"
 
 #include "config/model.h"
+#include "config/time_of_day.h"
 #include "link/port_name.h"
+#include "platform/serial_tune.h"
 
 #include <QCoreApplication>
+#include <QFileInfo>
 #include <QSerialPort>
 #include <QTimer>
 
@@ -67,13 +70,49 @@ QEvent* NewLinkEvent(QEvent::Type type)
     return e;
 }
 
+}  // namespace
+
+bool IsCycleDone(const QEvent* e)
+{
+    PassGate();
+    return e->type() == WM_CYCLE_DONE;
+}
+
+namespace {
+
 // Sent only to the worker's own inbox.
 constexpr QEvent::Type kSendRequestEvent = static_cast<QEvent::Type>(QEvent::User + 1);
+
+// Errors the port cannot account for (the device is still there and answers)
+// in a row, with no byte read in between, before the port counts as lost
+// anyway: a device that fails every read must not be retried without end.
+constexpr int kMaxUnconfirmedErrors = 16;
+
+std::intptr_t NativeHandle(const QSerialPort& port)
+{
+#ifdef _WIN32
+    return reinterpret_cast<std::intptr_t>(port.handle());
+#else
+    return static_cast<std::intptr_t>(port.handle());
+#endif
+}
+
+// The device node is gone: the adapter was unplugged. (Windows names ports
+// without a node in the file system; there the handle alone tells.)
+bool DeviceNodeGone(const QString& device)
+{
+#ifdef _WIN32
+    Q_UNUSED(device);
+    return false;
+#else
+    return !QFileInfo::exists(device);
+#endif
+}
 
 void Stamp(TCycleSample& entry, qint64 msecsSinceEpoch)
 {
     entry.Time = QDateTime::fromMSecsSinceEpoch(msecsSinceEpoch);
-    entry.TimeOfDay = entry.Time.time().msecsSinceStartOfDay() / 86400000.0;
+    entry.TimeOfDay = DayFraction(entry.Time.time().msecsSinceStartOfDay());
 }
 
 }  // namespace
@@ -92,6 +131,9 @@ struct TCommThread::TWorker {
     bool PollingStarted = false;   // a request was asked for: repeat it when the port reopens
     bool FailureReported = false;  // the current outage has been reported once
     bool EverOpened = false;
+    int UnconfirmedErrors = 0;   // since the last byte read
+    int ReadThreshold = 0;       // bytes the port waits for before it wakes us; 0 unknown
+    bool ThresholdWorks = true;  // the platform lets us set it
 };
 
 class TCommThread::TInbox : public QObject {
@@ -170,7 +212,7 @@ void TCommThread::Push(TCycleSample&& entry)
     {
         std::lock_guard lock(m_QueueMutex);
         wasEmpty = m_Queue.empty();
-        if (m_Queue.size() >= kMaxQueuedSamples) {
+        if (m_Queue.size() >= kMaxQueuedSamples && !m_KeepAll.load(std::memory_order_relaxed)) {
             m_Queue.pop_front();
             m_Dropped.fetch_add(1, std::memory_order_relaxed);
         }
@@ -221,14 +263,14 @@ void TCommThread::Execute()
             // A lost frame: the watchdog sends it again after its interval.
             w.Port.clearError();
             return;
-        case QSerialPort::ResourceError:  // the device went away (USB unplugged)
-        case QSerialPort::ReadError:      // end of file or EIO: a hung-up device
-        case QSerialPort::UnknownError:
+        case QSerialPort::ResourceError:  // the device went away (USB unplugged)...
+        case QSerialPort::ReadError:      // ...or a hung-up device, or only a read
+        case QSerialPort::UnknownError:   // that found the queue just purged
             if (w.Open && !w.LostPending) {
                 w.LostPending = true;
                 const QString reason = w.Port.errorString();
-                // Closed from the event loop, not from inside the port's own notification.
-                QMetaObject::invokeMethod(&w.Port, [this, reason] { PortLost(reason); },
+                // Judged from the event loop, not from inside the port's own notification.
+                QMetaObject::invokeMethod(&w.Port, [this, reason] { CheckPortLost(reason); },
                                           Qt::QueuedConnection);
             }
             return;
@@ -288,6 +330,10 @@ void TCommThread::OpenPort()
     w.Open = true;
     w.LostPending = false;
     w.FailureReported = false;
+    w.UnconfirmedErrors = 0;
+    w.ReadThreshold = 0;  // opening put the line into wake-on-any-byte
+    w.ThresholdWorks = true;
+    UpdateReadThreshold();
     m_PortOpen.store(true, std::memory_order_relaxed);
     if (w.EverOpened)
         m_Reopens.fetch_add(1, std::memory_order_relaxed);
@@ -309,6 +355,25 @@ void TCommThread::OpenPort()
         Push(std::move(resend));
     }
     RestartWatchdog();
+}
+
+void TCommThread::CheckPortLost(const QString& reason)
+{
+    TWorker& w = *m_Worker;
+    w.LostPending = false;
+    if (!w.Open)
+        return;
+    const bool gone = DeviceNodeGone(w.Device) || ProbeSerialPort(NativeHandle(w.Port)) == TSerialHealth::Gone;
+    if (gone || ++w.UnconfirmedErrors > kMaxUnconfirmedErrors) {
+        PortLost(reason);
+        return;
+    }
+    // The device is there and answers: most often a read found nothing
+    // because a purge emptied the queue between the wake-up and the read
+    // (noise racing a request). The port stopped watching for input after
+    // the error; reading on makes it watch again.
+    w.Port.clearError();
+    ReadPort();
 }
 
 void TCommThread::PortLost(const QString& reason)
@@ -336,18 +401,44 @@ void TCommThread::ReadPort()
     TWorker& w = *m_Worker;
     if (!w.Open || w.LostPending)
         return;
+    m_Wakeups.fetch_add(1, std::memory_order_relaxed);
     std::array<std::uint8_t, kRxBufferSize> chunk;
-    while (w.Port.bytesAvailable() > 0) {
+    // Read until a read comes back empty: that empty read is also what makes
+    // the port watch for input again after an error had it stop.
+    for (;;) {
         const qint64 n = w.Port.read(reinterpret_cast<char*>(chunk.data()), qint64(chunk.size()));
         if (n <= 0)
             break;
+        w.UnconfirmedErrors = 0;
         const TPollProtocol::TStep step =
             w.Protocol.OnBytes(std::span<const std::uint8_t>(chunk.data(), std::size_t(n)));
         if (step.ReplyTaken) {
             TakeReply(step.CycleDone);
-            break;  // the next request purged whatever followed the reply
+            return;  // the next request purged whatever followed the reply
         }
     }
+    UpdateReadThreshold();
+}
+
+void TCommThread::UpdateReadThreshold()
+{
+    TWorker& w = *m_Worker;
+    if (!w.Open || !w.ThresholdWorks)
+        return;
+    // The port wakes us when the rest of the reply is queued, not for every
+    // byte of it; bytes beyond the reply come along with it as before.
+    const std::size_t needed = w.Protocol.ReplyThreshold();
+    const std::size_t received = w.Protocol.Received();
+    const int wanted = static_cast<int>(std::clamp<std::size_t>(needed > received ? needed - received : 1, 1, 255));
+    if (wanted == w.ReadThreshold)
+        return;
+    if (SetSerialReadThreshold(NativeHandle(w.Port), std::size_t(wanted))) {
+        w.ReadThreshold = wanted;
+        return;
+    }
+    // Waking on every byte is slower, never wrong.
+    w.ThresholdWorks = false;
+    SetSerialReadThreshold(NativeHandle(w.Port), 1);
 }
 
 void TCommThread::TakeReply(bool cycleDone)
@@ -384,6 +475,7 @@ void TCommThread::SendFrame(TPollProtocol::TFrameKind kind)
         return;
     w.Port.clear(QSerialPort::Input);
     const std::span<const std::uint8_t> frame = w.Protocol.BeginSend(kind);
+    UpdateReadThreshold();  // before the write: the reply may come at once
     if (frame.empty())
         return;
     w.Port.write(reinterpret_cast<const char*>(frame.data()), qint64(frame.size()));

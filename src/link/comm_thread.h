@@ -18,7 +18,8 @@
 // consumer. On that event the consumer calls TakeSample() until it returns
 // false. The worker never waits for the consumer; a consumer that falls more
 // than kMaxQueuedSamples entries behind loses the oldest ones (counted in
-// DroppedSamples()).
+// DroppedSamples()), unless it asked the FIFO to keep everything
+// (SetKeepAll: a recording consumer, which must see every cycle).
 //
 // Life cycle: construct, Configure(), SetConsumer(), Start(), then
 // SendRequest() for the first request; Stop() (also run by the destructor)
@@ -49,6 +50,12 @@ struct TSettings;
 inline constexpr QEvent::Type WM_CYCLE_DONE = static_cast<QEvent::Type>(2024);
 
 inline constexpr std::size_t kMaxQueuedSamples = 4096;
+
+// For a consumer's event(): whether e is WM_CYCLE_DONE. It passes the gate
+// that every event the worker posts passed once built, before the event is
+// read, so that a race detector sees the order that Qt's own (uninstrumented)
+// queue lock gives.
+bool IsCycleDone(const QEvent* e);
 
 struct TCommSettings {
     std::string PortName = "com1";  // "порт", CP1251 as read
@@ -105,6 +112,8 @@ public:
 
     // Any thread: the next FIFO entry, oldest first.
     bool TakeSample(TCycleSample& out);
+    // Any thread: while on, the FIFO grows without bound instead of dropping.
+    void SetKeepAll(bool on) { m_KeepAll.store(on, std::memory_order_relaxed); }
 
     // Time of day of the last completed cycle or re-send.
     double LastCycleTime() const { return m_LastCycleTime.load(std::memory_order_relaxed); }
@@ -116,6 +125,9 @@ public:
     std::uint64_t Reopens() const { return m_Reopens.load(std::memory_order_relaxed); }
     std::uint64_t DroppedSamples() const { return m_Dropped.load(std::memory_order_relaxed); }
     bool PortIsOpen() const { return m_PortOpen.load(std::memory_order_relaxed); }
+    // Times the worker woke for received bytes: about once per reply where the
+    // platform can wait for a byte count (Linux), once per byte or so elsewhere.
+    std::uint64_t Wakeups() const { return m_Wakeups.load(std::memory_order_relaxed); }
 
 protected:
     void run() override { Execute(); }
@@ -127,8 +139,10 @@ private:
     void Execute();
     // Worker thread only:
     void OpenPort();
+    void CheckPortLost(const QString& reason);
     void PortLost(const QString& reason);
     void ReadPort();
+    void UpdateReadThreshold();
     void TakeReply(bool cycleDone);
     void SendFrame(TPollProtocol::TFrameKind kind);
     void SendRequestNow();
@@ -149,6 +163,8 @@ private:
     std::atomic<std::uint64_t> m_Resends{0};
     std::atomic<std::uint64_t> m_Reopens{0};
     std::atomic<std::uint64_t> m_Dropped{0};
+    std::atomic<std::uint64_t> m_Wakeups{0};
+    std::atomic<bool> m_KeepAll{false};
 
     std::mutex m_QueueMutex;
     std::deque<TCycleSample> m_Queue;

@@ -5,6 +5,7 @@
 #pragma once
 
 #include "config/model.h"
+#include "link/rx_buffer.h"
 
 #include <array>
 #include <cstddef>
@@ -22,12 +23,7 @@ using TRequestFrame = std::array<std::uint8_t, kRequestFrameLength>;
 inline constexpr std::array<std::uint8_t, 11> kWakeUpFrame = {
     0x5A, 0xC3, 0x17, 0xE8, 0x94, 0x2B, 0xD0, 0x6F, 0xB1, 0x3E, 0x09};
 
-inline constexpr std::uint8_t kPreambleOn = 5;
-// Reply: preamble, two leading bytes, payload, one trailing byte.
-inline constexpr std::size_t kReplyOverhead = 3;
-// The largest reply any area can produce (preamble on, 255-byte area), so
-// that no configured area can overrun the receive buffer.
-inline constexpr std::size_t kRxBufferSize = kPreambleOn + 2 + 255 + 1;
+inline constexpr std::uint8_t kPreambleOn = kPreambleBytes;
 
 inline constexpr std::uint32_t kBaudNormal = 9600;
 inline constexpr std::uint32_t kBaudObd = 10400;

@@ -251,6 +251,14 @@ void TEcuSimulator::Answer(const TEcuFrame& frame, TClock::time_point firstByte,
             static_cast<std::int64_t>(std::llround(1e10 * kRequestFrameLength / m_Options.Baud)));
     Transmit(reply, extra, start, faults.Pieces, faults.PieceGapMs);
     m_Replies++;
+    if (faults.BurstBytes > 0 && !m_Stop) {
+        // As fast as the port takes it, whatever the line speed: a burst is
+        // what a line that picks up interference delivers.
+        std::vector<std::uint8_t> burst(static_cast<std::size_t>(faults.BurstBytes));
+        for (auto& b : burst)
+            b = static_cast<std::uint8_t>(rng());
+        m_Pty->Write(burst.data(), burst.size(), 2000);
+    }
 }
 
 void TEcuSimulator::Run()

@@ -1,7 +1,7 @@
 // A simulated ECU on a pseudo-terminal: answers every request frame from its
 // 256-byte memory, optionally paced at a line speed, with switchable faults
-// (silence, replies in pieces, garbage, extra bytes, wake-up sessions, a port
-// that goes away and comes back). Runs on a thread of its own, so tests can
+// (silence, replies in pieces, garbage, extra bytes, bursts of noise, wake-up
+// sessions, a port that goes away and comes back). Runs on a thread of its own, so tests can
 // drive the serial worker against it in-process.
 #pragma once
 
@@ -30,6 +30,7 @@ struct TEcuFaults {
     int Pieces = 1;           // a reply is written in this many pieces...
     int PieceGapMs = 3;       // ...with this pause between them
     int ExtraBytes = 0;       // junk written together with the end of each reply
+    int BurstBytes = 0;       // noise written in one go right after each reply
     double GarbageRate = 0;   // share of replies (0..1) replaced by random bytes
     int GarbageMax = 600;     // longest garbage reply
     bool Silent = false;      // no answers at all

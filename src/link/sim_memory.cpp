@@ -1,5 +1,6 @@
 #include "link/sim_memory.h"
 
+#include "config/ini.h"
 #include "link/sim_default_memory.h"  // generated from demo/ecu-memory.ini
 
 #include <algorithm>
@@ -8,20 +9,13 @@
 #include <fstream>
 #include <map>
 #include <numbers>
+#include <optional>
+#include <set>
 #include <sstream>
 
 namespace kovra {
 
 namespace {
-
-std::string_view Trim(std::string_view s)
-{
-    while (!s.empty() && (s.front() == ' ' || s.front() == '\t' || s.front() == '\r'))
-        s.remove_prefix(1);
-    while (!s.empty() && (s.back() == ' ' || s.back() == '\t' || s.back() == '\r'))
-        s.remove_suffix(1);
-    return s;
-}
 
 std::string Lower(std::string_view s)
 {
@@ -34,15 +28,11 @@ std::string Lower(std::string_view s)
 
 bool ParseInt(std::string_view s, long& out)
 {
-    int base = 10;
-    if (s.size() > 2 && s[0] == '0' && (s[1] == 'x' || s[1] == 'X')) {
-        s.remove_prefix(2);
-        base = 16;
-    }
-    if (s.empty())
+    const std::optional<std::int32_t> n = ParseIniInteger(s);
+    if (!n)
         return false;
-    const auto [end, ec] = std::from_chars(s.data(), s.data() + s.size(), out, base);
-    return ec == std::errc() && end == s.data() + s.size();
+    out = *n;
+    return true;
 }
 
 bool ParseReal(std::string_view s, double& out)
@@ -109,47 +99,47 @@ bool Finish(TPending& p, TEcuMemoryLayout& layout, std::string& error)
 
 bool ParseEcuMemoryLayout(std::string_view text, TEcuMemoryLayout& layout, std::string& error)
 {
+    // Read by the settings file's own INI reader, so that both kinds of file
+    // follow one set of rules; what that reader forgives (a repeated key or
+    // section, a line that is no key) is refused here, as a layout must say
+    // exactly one thing about each byte.
+    const TIniFile ini{std::string(text)};
     TEcuMemoryLayout result;
     TPending pending;
     bool inSection = false;
-    std::map<std::string, int> seenKeys;
-    int lineNo = 0;
-    std::size_t pos = 0;
-    while (pos <= text.size()) {
-        std::size_t end = text.find('\n', pos);
-        if (end == std::string_view::npos)
-            end = text.size();
-        const std::string_view line = Trim(text.substr(pos, end - pos));
-        pos = end + 1;
-        ++lineNo;
+    std::set<std::string> seenSections;
+    std::set<std::string> seenKeys;
+    for (const TIniFile::TEntry& entry : ini.Entries()) {
         const auto fail = [&](const std::string& what) {
-            error = "line " + std::to_string(lineNo) + ": " + what;
+            error = "line " + std::to_string(entry.Line) + ": " + what;
             return false;
         };
-        if (line.empty() || line.front() == ';' || line.front() == '#')
-            continue;
-        if (line.front() == '[') {
-            if (line.back() != ']' || line.size() < 3)
+        if (entry.IsSection) {
+            if (entry.Name.empty())
                 return fail("a section name must be written [name]");
             if (inSection && !Finish(pending, result, error))
                 return false;
+            if (!seenSections.insert(Lower(entry.Name)).second)
+                return fail("section [" + entry.Name + "] given twice");
             pending = TPending{};
-            pending.Quantity.Name = std::string(Trim(line.substr(1, line.size() - 2)));
-            pending.Line = lineNo;
+            pending.Quantity.Name = entry.Name;
+            pending.Line = static_cast<int>(entry.Line);
             inSection = true;
             seenKeys.clear();
             continue;
         }
-        const std::size_t eq = line.find('=');
-        if (eq == std::string_view::npos)
+        if (!entry.Name.empty() && entry.Name.front() == '#')
+            continue;  // the other comment mark of such files
+        if (!entry.Name.empty() && entry.Name.front() == '[')
+            return fail("a section name must be written [name]");
+        if (!entry.HasValue)
             return fail("expected key = value");
         if (!inSection)
             return fail("a key outside of any section");
-        const std::string key = Lower(Trim(line.substr(0, eq)));
-        const std::string_view value = Trim(line.substr(eq + 1));
-        if (seenKeys.count(key))
+        const std::string key = Lower(entry.Name);
+        if (!seenKeys.insert(key).second)
             return fail("key '" + key + "' given twice in one section");
-        seenKeys[key] = lineNo;
+        const std::string value = ini.Read(pending.Quantity.Name, key).value_or(std::string());
         TEcuQuantity& q = pending.Quantity;
         long n = 0;
         if (key == "address") {
@@ -165,7 +155,7 @@ bool ParseEcuMemoryLayout(std::string_view text, TEcuMemoryLayout& layout, std::
         } else if (key == "behaviour" || key == "behavior") {
             const auto it = BehaviourNames().find(Lower(value));
             if (it == BehaviourNames().end())
-                return fail("unknown behaviour '" + std::string(value) + "'");
+                return fail("unknown behaviour '" + value + "'");
             q.Behaviour = it->second;
             pending.HasBehaviour = true;
         } else if (key == "scale") {
@@ -181,7 +171,7 @@ bool ParseEcuMemoryLayout(std::string_view text, TEcuMemoryLayout& layout, std::
             for (char c : value)
                 if (static_cast<unsigned char>(c) < 0x20 || static_cast<unsigned char>(c) > 0x7E)
                     return fail("text must be printable ASCII");
-            q.Text = std::string(value);
+            q.Text = value;
         } else {
             return fail("unknown key '" + key + "'");
         }

@@ -2,9 +2,10 @@
 // file says where each quantity lies, how its value is encoded and which
 // behaviour over time it follows.
 //
-// Layout file (INI, ASCII): one section per quantity, named freely; ';' or '#'
-// starts a comment line. Keys of a section:
-//   address    first byte, 0..255 (decimal, or hexadecimal after 0x)
+// Layout file (INI, ASCII, read by the same rules as the settings file): one
+// section per quantity, named freely and once; ';' or '#' starts a comment
+// line; a key is given at most once. Keys of a section:
+//   address    first byte, 0..255 (decimal, or hexadecimal after 0x or $)
 //   size       bytes, big-endian: 1..4 (a text: 1..256); address + size <= 256
 //   behaviour  rpm | coolant | intake_air | throttle | speed | injection |
 //              battery | status | torque | constant | text

@@ -70,7 +70,7 @@ public:
 protected:
     bool event(QEvent* e) override
     {
-        if (e->type() != WM_CYCLE_DONE)
+        if (!IsCycleDone(e))
             return QObject::event(e);
         ++Events;
         TCycleSample s;

@@ -283,6 +283,54 @@ TEST_F(CommThreadTest, GarbageNeitherCrashesNorStalls)
     EXPECT_EQ(sink.Of(Kind::Cycle).back().Sample, Expected(areas));
 }
 
+// Bursts of 64 KiB of noise after every reply, faster than the line could
+// carry them and racing the purge before each request: the port stays open
+// (only a device that is really gone closes it) and polling never pauses.
+// (The samples are noise: each burst fills the replies that follow it.)
+TEST_F(CommThreadTest, BurstsOfNoiseNeverCloseThePort)
+{
+    TEcuFaults faults;
+    faults.BurstBytes = 64 * 1024;
+    StartSim(faults);
+    StartComm(Settings({{0x10, 0, 8}, {0x40, 8, 4}}, true, 300));
+    test::Pump(5000);
+    StopComm();
+    EXPECT_EQ(sink.Count(Kind::PortLost), 0u) << sink.Of(Kind::PortLost).front().Text.toStdString();
+    EXPECT_EQ(comm->Reopens(), 0u);
+    EXPECT_EQ(sink.Count(Kind::PortOpen), 1u);
+    EXPECT_GE(sim->Replies(), 100u) << "a burst costs at most the cycle it hit";
+    EXPECT_GE(comm->Cycles(), 100u);
+}
+
+// At 9600 bit/s a reply's bytes come about a millisecond apart; where the
+// platform can wait for a byte count the worker wakes about once per reply,
+// not once per byte, and the replies still arrive whole.
+TEST_F(CommThreadTest, WakesOncePerReplyNotPerByte)
+{
+    TEcuSimOptions options;
+    options.LinkPath = link;
+    options.Baud = 9600;
+    sim = std::make_unique<TEcuSimulator>(options);
+    sim->FreezeMemory(PatternMemory());
+    std::string error;
+    ASSERT_TRUE(sim->Start(&error)) << error;
+    const std::vector<TArea> areas = {{0x00, 0, 16}, {0x80, 16, 40}, {0xF0, 56, 2}};
+    StartComm(Settings(areas));
+    ASSERT_TRUE(WaitCycles(2, 3000));
+    const std::uint64_t wakeups = comm->Wakeups();
+    const std::uint64_t replies = sim->Replies();
+    ASSERT_TRUE(WaitCycles(12, 5000));
+    StopComm();
+    for (const TCycleSample& c : sink.Of(Kind::Cycle))
+        ASSERT_EQ(c.Sample, Expected(areas));
+    const double perReply = double(comm->Wakeups() - wakeups) / double(sim->Replies() - replies);
+#ifdef _WIN32
+    EXPECT_GT(perReply, 0);
+#else
+    EXPECT_LE(perReply, 1.5) << "the worker woke for the bytes of a reply one by one";
+#endif
+}
+
 // The port goes away (an unplugged adapter) and comes back at the same name:
 // the worker reports the loss, reopens and resumes within two seconds.
 TEST_F(CommThreadTest, UnplugAndReplugResumesPolling)

@@ -1,5 +1,7 @@
 #include "link/poll_protocol.h"
 
+#include "config/settings.h"
+
 #include <gtest/gtest.h>
 
 #include <numeric>
@@ -251,6 +253,36 @@ TEST(PollProtocol, NoAreasMeansNothingToSend)
     EXPECT_EQ(p.OnWatchdog(), Kind::None);
     EXPECT_FALSE(p.OnBytes(Bytes(300, 1)).ReplyTaken);
     EXPECT_TRUE(p.Sample().empty());
+}
+
+// The settings check and the link agree on the longest area: every length
+// the check lets through is received whole, up to the largest a request can
+// ask for (255 bytes, preamble on).
+TEST(ReceiveBuffer, TheSettingsCheckAsksTheLink)
+{
+    for (bool preamble : {true, false}) {
+        SCOPED_TRACE(preamble ? "preamble on" : "preamble off");
+        const std::string ini = std::string("[настройки]\nкол-во_областей=1\nпреамбула=") + (preamble ? "1" : "0")
+            + "\n[области]\nсмещение_0=0\nразмер_0=255\n";
+        const TSettings settings = LoadSettingsFromBytes(ini);
+        ASSERT_EQ(settings.Data.Areas.size(), 1u);
+        ASSERT_EQ(settings.Data.Areas[0].Length, 255);
+        for (const TSettingsProblem& p : settings.Problems)
+            EXPECT_EQ(p.Problem.find("receive buffer"), std::string::npos) << p.Problem;
+
+        TPollConfig config;
+        config.Areas = settings.Data.Areas;
+        config.SampleLength = settings.Data.SampleLength;
+        config.PreambleLength = preamble ? kPreambleOn : 0;
+        TPollProtocol p(config);
+        std::vector<std::uint8_t> reply(p.ReplyThreshold());
+        for (std::size_t i = 0; i < reply.size(); ++i)
+            reply[i] = static_cast<std::uint8_t>(i);
+        p.BeginSend(TPollProtocol::TFrameKind::Request);
+        ASSERT_TRUE(p.OnBytes(reply).ReplyTaken);
+        EXPECT_EQ(p.Sample().front(), reply[config.PreambleLength + 2]);
+        EXPECT_EQ(p.Sample().back(), reply[config.PreambleLength + 2 + 254]);
+    }
 }
 
 }  // namespace

@@ -109,7 +109,8 @@ TEST(EcuMemoryLayout, EncodingOfOwnLayouts)
         "[clamped]\naddress=0x43\nbehaviour=constant\nvalue=300\n"
         "[negative]\naddress=0x44\nbehaviour=constant\nvalue=-5\n"
         "[wide]\naddress=0xFC\nsize=4\nbehaviour=constant\nvalue=16909060\n"
-        "[name]\naddress=0x80\nbehaviour=text\ntext=ABC\n";
+        "[name]\naddress=0x80\nbehaviour=text\ntext=ABC\n"
+        "# the other comment mark\n[dollar]\r\n  address = $50\r\nbehaviour = constant\r\nvalue=7\r\n";
     TEcuMemoryLayout layout;
     std::string error;
     ASSERT_TRUE(ParseEcuMemoryLayout(text, layout, error)) << error;
@@ -121,6 +122,7 @@ TEST(EcuMemoryLayout, EncodingOfOwnLayouts)
     EXPECT_EQ(m[0x44], 0);
     EXPECT_EQ((Bytes{m[0xFC], m[0xFD], m[0xFE], m[0xFF]}), (Bytes{1, 2, 3, 4}));
     EXPECT_EQ((Bytes{m[0x80], m[0x81], m[0x82], m[0x83]}), (Bytes{'A', 'B', 'C', 0}));
+    EXPECT_EQ(m[0x50], 7) << "a layout reads like the settings file: $ hex, CR LF, blanks";
 }
 
 TEST(EcuMemoryLayout, BadFilesAreRefusedWithTheLine)
@@ -146,6 +148,9 @@ TEST(EcuMemoryLayout, BadFilesAreRefusedWithTheLine)
          "[b] overlaps [a]"},
         {"[t]\naddress=0\nsize=2\nbehaviour=text\ntext=ABC\n", "text is longer than its size"},
         {"[t]\naddress=0\nbehaviour=text\ntext=\x01\n", "printable ASCII"},
+        // The settings reader would read only the first of these: refused, not half read.
+        {"[a]\naddress=1\nbehaviour=rpm\n[A]\naddress=9\nbehaviour=speed\n", "line 4: section [A] given twice"},
+        {"[]\naddress=1\n", "line 1: a section name"},
     };
     for (const Case& c : cases) {
         TEcuMemoryLayout layout;

@@ -1,0 +1,30 @@
+// What the serial port class does not offer: waking a reader only once a
+// whole reply is queued, and telling a removed device from a passing error.
+// Both take the port's native handle (a descriptor, or a Win32 HANDLE).
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace kovra {
+
+// Makes the port readable only once `bytes` bytes (at most 255, at least 1)
+// are queued, so that a reader of a reply of known length wakes once instead
+// of once per byte; reads still return at once with what is there. False
+// where the platform has no such setting (Windows) or the call fails: the port
+// then wakes on every byte, as before.
+bool SetSerialReadThreshold(std::intptr_t handle, std::size_t bytes) noexcept;
+
+// Reads back the threshold in force (0: any byte wakes), or -1 when unknown.
+int SerialReadThreshold(std::intptr_t handle) noexcept;
+
+enum class TSerialHealth : std::uint8_t {
+    Alive,  // the handle still reaches a device
+    Gone,   // hung up, removed or closed under us: an error that means removal
+};
+
+// Asks the device something harmless. Only an error that means the device is
+// gone counts as Gone; a busy or interrupted call is Alive.
+TSerialHealth ProbeSerialPort(std::intptr_t handle) noexcept;
+
+}  // namespace kovra
