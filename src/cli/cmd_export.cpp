@@ -1,23 +1,29 @@
 // kovra export LOG.xlg [--settings FOLDER] [-o OUT.csv]: the values of the
-// formulas of FOLDER/set.ini over every record of a log, as CSV.
+// formulas of FOLDER/set.ini over every record of a log, as CSV. The log is
+// streamed; OUT.csv is replaced only once the whole export has succeeded.
 #include "commands.h"
 
 #include "config/settings.h"
+#include "platform/terminal.h"
 #include "record/cycle.h"
 #include "record/log_export.h"
+#include "record/log_format.h"
+#include "record/log_reader.h"
+#include "tool_settings.h"
 
+#include <chrono>
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
-#include <iostream>
-#include <iterator>
 #include <memory>
+#include <optional>
 #include <string>
-#include <vector>
+#include <system_error>
 
 namespace kovra::cli {
 
 namespace {
+
+constexpr char kTool[] = "kovra export";
 
 struct TExportArgs {
     std::string Log;
@@ -25,48 +31,123 @@ struct TExportArgs {
     std::string Out;
 };
 
+// One line on a terminal, rewritten in place a few times a second.
+class TProgressLine {
+public:
+    TProgressLine() : shown_(IsTerminal(TStdStream::Error)) {}
+
+    void Update(std::uint64_t done, std::uint64_t total)
+    {
+        if (!shown_)
+            return;
+        const auto now = std::chrono::steady_clock::now();
+        if (drawn_ && now - last_ < std::chrono::milliseconds(200))
+            return;
+        last_ = now;
+        drawn_ = true;
+        if (total > 0)
+            std::fprintf(stderr, "\r%s: %3d%% of %llu MB", kTool, static_cast<int>(done * 100 / total),
+                         static_cast<unsigned long long>(total >> 20));
+        else
+            std::fprintf(stderr, "\r%s: %llu MB", kTool, static_cast<unsigned long long>(done >> 20));
+        std::fflush(stderr);
+    }
+    // Clears the line before the messages that follow it.
+    void Finish()
+    {
+        if (drawn_)
+            std::fprintf(stderr, "\r%*s\r", 40, "");
+        drawn_ = false;
+    }
+
+private:
+    bool shown_;
+    bool drawn_ = false;
+    std::chrono::steady_clock::time_point last_;
+};
+
+int StdoutWrite(std::string_view text)
+{
+    if (std::fwrite(text.data(), 1, text.size(), stdout) != text.size())
+        return kFileDeviceError;
+    return kFileOk;
+}
+
+bool OutputFolderExists(const std::string& out)
+{
+    std::filesystem::path parent = std::filesystem::path(out).parent_path();
+    if (parent.empty())
+        parent = ".";
+    std::error_code ec;
+    return std::filesystem::is_directory(parent, ec);
+}
+
 int RunExport(const TExportArgs& a)
 {
-    std::ifstream in(std::filesystem::path(a.Log), std::ios::binary);
-    if (!in) {
-        std::fprintf(stderr, "kovra export: cannot read %s\n", a.Log.c_str());
+    TLogReader log;
+    if (!log.Open(std::filesystem::path(a.Log))) {
+        std::fprintf(stderr, "%s: cannot read %s: %s\n", kTool, a.Log.c_str(), log.Error().c_str());
         return 1;
     }
-    const std::vector<std::uint8_t> log{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-
-    TSettings settings = LoadSettings(std::filesystem::path(a.Settings));
-    CompileFormulas(settings);
-
-    std::ofstream file;
+    std::optional<TSettings> settings = LoadToolSettings(kTool, a.Settings, "exporting");
+    if (!settings)
+        return 2;
+    CompileFormulas(*settings);
     if (!a.Out.empty()) {
-        file.open(std::filesystem::path(a.Out), std::ios::binary | std::ios::trunc);
-        if (!file) {
-            std::fprintf(stderr, "kovra export: cannot write %s\n", a.Out.c_str());
+        if (std::filesystem::is_directory(std::filesystem::path(a.Out))) {
+            std::fprintf(stderr, "%s: cannot write %s: it is a folder\n", kTool, a.Out.c_str());
+            return 1;
+        }
+        if (!OutputFolderExists(a.Out)) {
+            std::fprintf(stderr, "%s: cannot write %s: its folder does not exist\n", kTool, a.Out.c_str());
             return 1;
         }
     }
-    std::ostream& out = a.Out.empty() ? std::cout : file;
-    const TExportReport rep = ExportLogCsv(log, settings, out);
-    if (!rep.Ok) {
-        std::fprintf(stderr, "kovra export: %s: %s\n", a.Log.c_str(), rep.Error.c_str());
-        return 1;
+
+    TProgressLine line;
+    const TExportProgress progress = [&line](std::uint64_t done, std::uint64_t total) { line.Update(done, total); };
+    TExportReport rep;
+    if (a.Out.empty()) {
+        rep = ExportLogCsv(log, *settings, StdoutWrite, progress);
+        if (rep.Ok && std::fflush(stdout) != 0) {
+            rep.Ok = false;
+            rep.Failure = TExportFailure::Write;
+        }
+    } else {
+        rep = ExportLogCsvFile(log, *settings, std::filesystem::path(a.Out), OsReplaceStorage(), progress);
     }
-    out.flush();
-    if (!out) {
-        std::fprintf(stderr, "kovra export: writing %s failed\n", a.Out.empty() ? "the output" : a.Out.c_str());
+    line.Finish();
+
+    if (!rep.Ok) {
+        switch (rep.Failure) {
+        case TExportFailure::Write:
+            if (a.Out.empty())
+                std::fprintf(stderr, "%s: writing the standard output failed\n", kTool);
+            else
+                std::fprintf(stderr, "%s: cannot write %s: %s; nothing was replaced\n", kTool, a.Out.c_str(),
+                             rep.Error.c_str());
+            break;
+        case TExportFailure::Read:
+            std::fprintf(stderr, "%s: cannot read %s: %s%s\n", kTool, a.Log.c_str(), rep.Error.c_str(),
+                         a.Out.empty() ? "" : "; nothing was written");
+            break;
+        default:
+            std::fprintf(stderr, "%s: %s: %s\n", kTool, a.Log.c_str(), rep.Error.c_str());
+            break;
+        }
         return 1;
     }
     if (rep.DroppedBytes)
-        std::fprintf(stderr, "kovra export: the last record is cut short (%zu bytes); it is left out\n",
+        std::fprintf(stderr, "%s: the last record is cut short (%zu bytes); it is left out\n", kTool,
                      rep.DroppedBytes);
     if (rep.BadStamps)
-        std::fprintf(stderr, "kovra export: %zu records have time bytes out of range\n", rep.BadStamps);
+        std::fprintf(stderr, "%s: %zu records have time bytes out of range\n", kTool, rep.BadStamps);
     if (rep.FailedRows)
         std::fprintf(stderr,
-                     "kovra export: %zu rows stopped at a failing formula (its cell holds the error, "
+                     "%s: %zu rows stopped at a failing formula (its cell holds the error, "
                      "the cells after it are empty)\n",
-                     rep.FailedRows);
-    std::fprintf(stderr, "kovra export: %zu records\n", rep.Records);
+                     kTool, rep.FailedRows);
+    std::fprintf(stderr, "%s: %zu records\n", kTool, rep.Records);
     return 0;
 }
 

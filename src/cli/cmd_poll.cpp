@@ -8,12 +8,14 @@
 #include "config/settings.h"
 #include "link/comm_thread.h"
 #include "link/port_name.h"
+#include "tool_settings.h"
 
 #include <QCoreApplication>
 #include <QTimer>
 
 #include <cstdio>
 #include <memory>
+#include <optional>
 #include <string>
 
 namespace kovra::cli {
@@ -61,15 +63,32 @@ class TPrinter : public QObject {
 public:
     TPrinter(TCommThread& comm, long cycles) : comm_(comm), limit_(cycles) {}
     long Cycles() const { return cycles_; }
+    bool PortOpened() const { return portOpened_; }
+    // Why the port last failed, as the worker said it.
+    const std::string& PortFailure() const { return portFailure_; }
+
+    // The entries left when the run ends: a port that opened at the last
+    // moment still counts as opened.
+    void TakeRest()
+    {
+        TCycleSample s;
+        while (comm_.TakeSample(s)) {
+            const bool cycle = s.Kind == TCycleSample::TKind::Cycle;
+            if (cycle && limit_ != 0 && cycles_ >= limit_)
+                continue;
+            Note(s);
+            cycles_ += cycle;
+        }
+    }
 
 protected:
     bool event(QEvent* e) override
     {
-        if (e->type() != WM_CYCLE_DONE)
+        if (!IsCycleDone(e))
             return QObject::event(e);
         TCycleSample s;
         while ((limit_ == 0 || cycles_ < limit_) && comm_.TakeSample(s)) {
-            PrintLine(s);
+            Note(s);
             if (s.Kind == TCycleSample::TKind::Cycle && ++cycles_ == limit_)
                 QCoreApplication::quit();
         }
@@ -77,9 +96,20 @@ protected:
     }
 
 private:
+    void Note(const TCycleSample& s)
+    {
+        if (s.Kind == TCycleSample::TKind::PortOpen)
+            portOpened_ = true;
+        else if (s.Kind == TCycleSample::TKind::PortLost)
+            portFailure_ = s.Text.toStdString();
+        PrintLine(s);
+    }
+
     TCommThread& comm_;
     long limit_;
     long cycles_ = 0;
+    bool portOpened_ = false;
+    std::string portFailure_;
 };
 
 int RunPoll(const TPollOptions& o)
@@ -89,11 +119,10 @@ int RunPoll(const TPollOptions& o)
     char* argv[] = {name, nullptr};
     QCoreApplication app(argc, argv);
 
-    const TSettings settings = LoadSettings(o.Folder);
-    if (!settings.FileFound)
-        std::fprintf(stderr, "kovra poll: no %s in %s, polling with the defaults\n", kSettingsFileName,
-                     o.Folder.c_str());
-    TCommSettings comm = CommSettingsFrom(settings);
+    const std::optional<TSettings> settings = LoadToolSettings("kovra poll", o.Folder, "polling");
+    if (!settings)
+        return 2;
+    TCommSettings comm = CommSettingsFrom(*settings);
     if (!o.Port.empty())
         comm.PortName = Utf8ToCp1251(o.Port);
     if (comm.Areas.empty()) {
@@ -116,6 +145,13 @@ int RunPoll(const TPollOptions& o)
         QTimer::singleShot(static_cast<int>(o.Seconds * 1000), &app, &QCoreApplication::quit);
     app.exec();
     worker.Stop();
+    printer.TakeRest();
+    if (!printer.PortOpened()) {
+        std::fprintf(stderr, "kovra poll: the port never opened: %s\n",
+                     printer.PortFailure().empty() ? ResolvePortName(comm.PortName).toStdString().c_str()
+                                                   : printer.PortFailure().c_str());
+        return 1;
+    }
     if (o.Cycles > 0 && printer.Cycles() < o.Cycles) {
         std::fprintf(stderr, "kovra poll: %ld of %ld cycles before the time ran out\n", printer.Cycles(),
                      o.Cycles);

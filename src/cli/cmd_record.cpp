@@ -15,6 +15,7 @@
 #include "record/log_file.h"
 #include "record/log_format.h"
 #include "record/recorder.h"
+#include "tool_settings.h"
 
 #include <QCoreApplication>
 #include <QTimer>
@@ -22,6 +23,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <string>
 
 namespace kovra::cli {
@@ -52,7 +54,7 @@ public:
 protected:
     bool event(QEvent* e) override
     {
-        if (e->type() != WM_CYCLE_DONE)
+        if (!IsCycleDone(e))
             return QObject::event(e);
         Drain();
         return true;
@@ -96,10 +98,10 @@ int RunRecord(const TRecordOptions& o)
     QCoreApplication app(argc, argv);
 
     const std::filesystem::path folder(o.Folder);
-    TSettings settings = LoadSettings(folder);
-    if (!settings.FileFound)
-        std::fprintf(stderr, "kovra record: no %s in %s, recording with the defaults\n", kSettingsFileName,
-                     o.Folder.c_str());
+    std::optional<TSettings> loaded = LoadToolSettings("kovra record", o.Folder, "recording");
+    if (!loaded)
+        return 2;
+    TSettings& settings = *loaded;
     const std::filesystem::path logs = LogsFolder(folder);
     std::error_code ec;
     if (!std::filesystem::is_directory(logs, ec)) {
@@ -107,15 +109,8 @@ int RunRecord(const TRecordOptions& o)
                      logs.string().c_str());
         return 2;
     }
-    for (const TRecoveredJournal& r : RecoverJournals(folder)) {
-        if (r.Status == 0)
-            std::fprintf(stderr, "kovra record: recovered %zu records of an unsaved recording into %s%s\n",
-                         r.Records, r.Log.string().c_str(),
-                         r.DroppedBytes ? " (its cut-short last record left out)" : "");
-        else
-            std::fprintf(stderr, "kovra record: could not recover %s: %s\n", r.Journal.string().c_str(),
-                         r.Message.c_str());
-    }
+    for (const TRecoveredJournal& r : RecoverJournals(folder))
+        std::fprintf(stderr, "kovra record: %s\n", RecoveryText(r).c_str());
 
     TCommSettings comm = CommSettingsFrom(settings);
     if (!o.Port.empty())
@@ -136,10 +131,11 @@ int RunRecord(const TRecordOptions& o)
     worker.SetConsumer(&runner);
 
     InstallStopRequestHandler();
+    // Reported the moment it happens, once: the recording goes on in memory.
+    recorder.SetJournalFailureHandler([](const TJournal& j) {
+        std::fprintf(stderr, "kovra record: %s\n", JournalFailureText(j).c_str());
+    });
     recorder.Start();
-    if (!recorder.Journal().Active())
-        std::fprintf(stderr, "kovra record: no journal (%s): a crash would lose the recording\n",
-                     IoErrorMessage(recorder.Journal().LastError()).c_str());
     std::fprintf(stderr, "kovra record: recording %zu sample bytes from %s; Ctrl-C stops and saves\n",
                  comm.SampleLength, ResolvePortName(comm.PortName).toStdString().c_str());
     worker.Start();
@@ -158,14 +154,23 @@ int RunRecord(const TRecordOptions& o)
 
     worker.Stop();
     runner.Drain();  // cycles that completed before the stop
-    const TSaveResult saved = recorder.StopAndSave();
+    TSaveResult saved = recorder.StopAndSave();
     std::fprintf(stderr, "kovra record: %llu cycles\n", static_cast<unsigned long long>(runner.Cycles()));
+    if (!saved.Ok()) {
+        std::fprintf(stderr, "kovra record: saving %s failed: %s; trying once more under a new name\n",
+                     saved.Path.string().c_str(), saved.Message.c_str());
+        saved = recorder.StopAndSave(2);
+    }
     if (!saved.Ok()) {
         std::fprintf(stderr, "kovra record: saving %s failed: %s\n", saved.Path.string().c_str(),
                      saved.Message.c_str());
-        if (recorder.Journal().Active())
-            std::fprintf(stderr, "kovra record: the recording stays in %s and is recovered at the next start\n",
-                         recorder.Journal().Path().string().c_str());
+        const TRecorder::TKept kept = recorder.KeepUnsaved();
+        for (const auto& place : kept.Places)
+            std::fprintf(stderr, "kovra record: %zu records kept in %s; the next start makes them a log\n",
+                         place.Records, place.Journal.lexically_normal().string().c_str());
+        if (kept.Lost)
+            std::fprintf(stderr, "kovra record: %zu records could not be written anywhere: %s\n", kept.Lost,
+                         IoErrorMessage(kept.Status).c_str());
         return 1;
     }
     std::printf("%s\n", saved.Path.string().c_str());

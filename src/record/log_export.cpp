@@ -1,103 +1,193 @@
 #include "record/log_export.h"
 
 #include "config/cp1251.h"
+#include "config/time_of_day.h"
 #include "record/cycle.h"
 #include "record/log_format.h"
 
 #include <charconv>
-#include <cstdio>
 
 namespace kovra {
 
 namespace {
 
-constexpr std::int64_t kMsPerDay = 86'400'000;
+// CSV text is handed on in pieces of about this size: large enough that the
+// writes cost nothing, small enough to keep the memory flat.
+constexpr std::size_t kPieceSize = std::size_t{256} << 10;
+// Progress is told every so many records (a clock read per record would cost
+// more than the record).
+constexpr std::uint64_t kProgressEvery = 8192;
 
-void WriteCsvField(std::ostream& out, const std::string& text)
+void AppendCsvField(std::string& out, const std::string& text)
 {
     if (text.find_first_of(",\"\r\n") == std::string::npos) {
-        out << text;
+        out += text;
         return;
     }
-    out << '"';
+    out += '"';
     for (char c : text) {
         if (c == '"')
-            out << '"';
-        out << c;
+            out += '"';
+        out += c;
     }
-    out << '"';
+    out += '"';
 }
 
-void WriteNumber(std::ostream& out, double v)
+void AppendNumber(std::string& out, double v)
 {
     char buf[64];
     const auto r = std::to_chars(buf, buf + sizeof buf, v);
-    out.write(buf, r.ptr - buf);
+    out.append(buf, r.ptr);
+}
+
+// At least two digits, as "%02lld" writes them.
+void AppendPadded(std::string& out, std::int64_t v, int width)
+{
+    char buf[24];
+    const auto r = std::to_chars(buf, buf + sizeof buf, v);
+    for (auto n = r.ptr - buf; n < width; ++n)
+        out += '0';
+    out.append(buf, r.ptr);
+}
+
+void AppendStamp(std::string& out, std::int64_t ms)
+{
+    AppendPadded(out, ms / 3'600'000, 2);
+    out += ':';
+    AppendPadded(out, ms / 60'000 % 60, 2);
+    out += ':';
+    AppendPadded(out, ms / 1000 % 60, 2);
+    out += '.';
+    AppendPadded(out, ms % 1000, 3);
 }
 
 }  // namespace
 
 std::string FormatStampTime(std::int64_t ms)
 {
-    char buf[48];
-    std::snprintf(buf, sizeof buf, "%02lld:%02lld:%02lld.%03lld", static_cast<long long>(ms / 3'600'000),
-                  static_cast<long long>(ms / 60'000 % 60), static_cast<long long>(ms / 1000 % 60),
-                  static_cast<long long>(ms % 1000));
-    return buf;
+    std::string s;
+    AppendStamp(s, ms);
+    return s;
+}
+
+TExportReport ExportLogCsv(TLogReader& log, TSettings& settings, const TCsvWriter& write,
+                           const TExportProgress& progress)
+{
+    TExportReport rep;
+    TAllData& d = settings.Data;
+    if (!log.HasHeader()) {
+        rep.Failure = TExportFailure::Log;
+        rep.Error = "the log is empty: it lacks even its sample length byte";
+        return rep;
+    }
+    if (log.SampleLength() != d.SampleLength) {
+        rep.Failure = TExportFailure::Log;
+        rep.Error = "the log's samples are " + std::to_string(log.SampleLength()) + " bytes long, the settings' " +
+                    std::to_string(d.SampleLength);
+        return rep;
+    }
+    for (TProc& p : d.Procs)
+        p.Value = 0;
+
+    std::string out;
+    out.reserve(kPieceSize + 4096);
+    const auto handOn = [&]() -> bool {
+        const int status = write(out);
+        out.clear();
+        if (status == kFileOk)
+            return true;
+        rep.Failure = TExportFailure::Write;
+        rep.WriteStatus = status;
+        rep.Error = IoErrorMessage(status);
+        return false;
+    };
+
+    out += "time";
+    for (const TProc& p : d.Procs) {
+        out += ',';
+        AppendCsvField(out, Cp1251ToUtf8(p.Name));
+    }
+    out += '\n';
+
+    TCycle cycle(d, {});
+    TLogRecord rec;
+    while (log.Next(rec)) {
+        std::int64_t ms = rec.Stamp.MsOfDay();
+        if (!rec.Stamp.Valid())
+            ++rep.BadStamps;
+        else if (ms >= kMsPerDay)
+            ms -= kMsPerDay;  // 23:59:59 and 998 ms or more
+        const double timeOfDay = DayFraction(ms);
+        if (rec.Index == 0)
+            cycle.LastCycleTime = static_cast<float>(timeOfDay);
+
+        const TCycleOutcome o = cycle.LogPrintAt(rec.Sample, 0, timeOfDay);
+        AppendStamp(out, ms);
+        for (std::size_t i = 0; i < d.Procs.size(); ++i) {
+            out += ',';
+            if (o.Ok() || i < o.FailedFormula)
+                AppendNumber(out, d.Procs[i].Value);
+            else if (i == o.FailedFormula)
+                out += o.Message();
+        }
+        out += '\n';
+        if (!o.Ok())
+            ++rep.FailedRows;
+        ++rep.Records;
+        if (out.size() >= kPieceSize && !handOn())
+            return rep;
+        if (progress && rep.Records % kProgressEvery == 0)
+            progress(log.BytesDone(), log.TotalBytes());
+    }
+    if (log.Failed()) {
+        rep.Failure = TExportFailure::Read;
+        rep.Error = log.Error();
+        return rep;
+    }
+    if (!handOn())
+        return rep;
+    rep.DroppedBytes = log.TrailingBytes();
+    if (progress)
+        progress(log.BytesDone(), log.TotalBytes());
+    rep.Ok = true;
+    return rep;
 }
 
 TExportReport ExportLogCsv(std::span<const std::uint8_t> log, TSettings& settings, std::ostream& out)
 {
-    TExportReport rep;
-    TAllData& d = settings.Data;
-    const TLogShape shape = InspectLog(log);
-    if (!shape.HasHeader) {
-        rep.Error = "the log is empty: it lacks even its sample length byte";
-        return rep;
-    }
-    if (shape.SampleLength != d.SampleLength) {
-        rep.Error = "the log's samples are " + std::to_string(shape.SampleLength) +
-                    " bytes long, the settings' " + std::to_string(d.SampleLength);
-        return rep;
-    }
-    rep.Ok = true;
-    rep.DroppedBytes = shape.TrailingBytes;
-    for (TProc& p : d.Procs)
-        p.Value = 0;
+    TLogReader reader;
+    reader.OpenBytes(log);
+    return ExportLogCsv(reader, settings, [&out](std::string_view text) {
+        out.write(text.data(), static_cast<std::streamsize>(text.size()));
+        return out ? kFileOk : kFileDeviceError;
+    });
+}
 
-    out << "time";
-    for (const TProc& p : d.Procs) {
-        out << ',';
-        WriteCsvField(out, Cp1251ToUtf8(p.Name));
-    }
-    out << '\n';
-
-    TCycle cycle(d, {});
-    for (std::size_t k = 0; k < shape.Records; ++k) {
-        const std::uint8_t* rec = log.data() + 1 + k * shape.RecordSize;
-        const TTimeStamp stamp{rec[0], rec[1], rec[2], rec[3]};
-        std::int64_t ms = stamp.MsOfDay();
-        if (!stamp.Valid())
-            ++rep.BadStamps;
-        else if (ms >= kMsPerDay)
-            ms -= kMsPerDay;  // 23:59:59 and 998 ms or more
-        const double timeOfDay = static_cast<double>(ms) / kMsPerDay;
-        if (k == 0)
-            cycle.LastCycleTime = static_cast<float>(timeOfDay);
-
-        const TCycleOutcome o = cycle.LogPrintAt({rec + kStampSize, shape.SampleLength}, 0, timeOfDay);
-        out << FormatStampTime(ms);
-        for (std::size_t i = 0; i < d.Procs.size(); ++i) {
-            out << ',';
-            if (o.Ok() || i < o.FailedFormula)
-                WriteNumber(out, d.Procs[i].Value);
-            else if (i == o.FailedFormula)
-                out << o.Message();
+TExportReport ExportLogCsvFile(TLogReader& log, TSettings& settings, const std::filesystem::path& csv,
+                               std::shared_ptr<TReplaceStorage> storage, const TExportProgress& progress)
+{
+    TReplaceFile file(std::move(storage));
+    bool open = false;
+    // Opened at the first piece, once the log has been found to fit: a log
+    // that is refused leaves no temporary file behind.
+    const TCsvWriter write = [&](std::string_view text) {
+        if (!open) {
+            if (const int status = file.Open(csv); status != kFileOk)
+                return status;
+            open = true;
         }
-        out << '\n';
-        if (!o.Ok())
-            ++rep.FailedRows;
-        ++rep.Records;
+        return file.Write(text);
+    };
+    TExportReport rep = ExportLogCsv(log, settings, write, progress);
+    if (!rep.Ok) {
+        file.Abandon();
+        return rep;
+    }
+    if (const int status = file.Commit(); status != kFileOk) {
+        rep.Ok = false;
+        rep.Failure = TExportFailure::Write;
+        rep.WriteStatus = status;
+        rep.Error = IoErrorMessage(status);
     }
     return rep;
 }

@@ -11,30 +11,65 @@
 // the cells after it (those formulas were not evaluated for that row; the
 // next row goes on from the values they kept; as live, a failed row does not
 // move the previous cycle's time on, so the next kind-2 value spans both).
+//
+// The log is read record by record (TLogReader) and the text leaves in
+// pieces of a fixed size, so a log of any length takes the same memory.
 #pragma once
 
 #include "config/model.h"
+#include "platform/replace_file.h"
+#include "record/log_reader.h"
 
 #include <cstddef>
 #include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <memory>
 #include <ostream>
 #include <span>
 #include <string>
+#include <string_view>
 
 namespace kovra {
 
+enum class TExportFailure {
+    None,
+    Log,    // the log does not fit the settings (or has no first byte)
+    Read,   // reading the log failed part way
+    Write,  // the CSV could not be written
+};
+
 struct TExportReport {
     bool Ok = false;
-    std::string Error;             // why nothing was exported, when !Ok
+    TExportFailure Failure = TExportFailure::None;
+    std::string Error;             // why the export failed, when !Ok
+    int WriteStatus = kFileOk;     // for a Write failure (platform/files.h numbering)
     std::size_t Records = 0;       // rows written
     std::size_t DroppedBytes = 0;  // a partial last record, left out
     std::size_t FailedRows = 0;    // rows whose cycle stopped at a formula
     std::size_t BadStamps = 0;     // records whose time bytes are out of range
 };
 
+// Takes the next piece of CSV text; answers kFileOk, or the failure's status,
+// which ends the export.
+using TCsvWriter = std::function<int(std::string_view text)>;
+// Told now and then how many of the log's bytes are done (total 0: unknown).
+using TExportProgress = std::function<void(std::uint64_t done, std::uint64_t total)>;
+
 // settings: loaded, with its formulas compiled (CompileFormulas); values are
-// reset to 0 first. The log must have the settings' sample length.
+// reset to 0 first. The log must have the settings' sample length; nothing is
+// written when it has not.
+TExportReport ExportLogCsv(TLogReader& log, TSettings& settings, const TCsvWriter& write,
+                           const TExportProgress& progress = {});
+
+// The same for a log held in memory, written to a stream.
 TExportReport ExportLogCsv(std::span<const std::uint8_t> log, TSettings& settings, std::ostream& out);
+
+// Into the file csv, which is replaced only when the whole export succeeded:
+// a failure of any kind leaves an existing file as it was.
+TExportReport ExportLogCsvFile(TLogReader& log, TSettings& settings, const std::filesystem::path& csv,
+                               std::shared_ptr<TReplaceStorage> storage = OsReplaceStorage(),
+                               const TExportProgress& progress = {});
 
 // "13:05:07.250"; a stamp out of range is written as it stands.
 std::string FormatStampTime(std::int64_t msOfDay);
