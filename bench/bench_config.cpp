@@ -106,6 +106,38 @@ void BM_ParseIniOnly(benchmark::State& state)
 }
 BENCHMARK(BM_ParseIniOnly);
 
+// 2 MB of lines that open a '[' and never close it, beside 2 MB of ordinary
+// key lines: reading must cost the same per byte for both (the baseline).
+std::string Lines(bool unclosed)
+{
+    std::string s = "[s]\n";
+    for (int i = 0; s.size() < (2u << 20); ++i)
+        s += (unclosed ? "[x" : "k=") + std::to_string(i % 1000) + "\n";
+    return s;
+}
+
+void BM_ParseOrdinaryLines2MB(benchmark::State& state)
+{
+    const std::string bytes = Lines(false);
+    for (auto _ : state) {
+        TIniFile ini(bytes);
+        benchmark::DoNotOptimize(ini.Bytes().data());
+    }
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * bytes.size()));
+}
+BENCHMARK(BM_ParseOrdinaryLines2MB)->Unit(benchmark::kMillisecond);
+
+void BM_ParseUnclosedHeaders2MB(benchmark::State& state)
+{
+    const std::string bytes = Lines(true);
+    for (auto _ : state) {
+        TIniFile ini(bytes);
+        benchmark::DoNotOptimize(ini.Bytes().data());
+    }
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * bytes.size()));
+}
+BENCHMARK(BM_ParseUnclosedHeaders2MB)->Unit(benchmark::kMillisecond);
+
 }  // namespace
 
 BENCHMARK_MAIN();

@@ -15,24 +15,208 @@
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
+#include <memory>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 namespace kovra::cli {
 
 namespace {
 
-// A JSON writer that keeps fields in the order they are written.
+// The fields of each record, listed once, in the order they are printed. A
+// field added to a record is added here, and every output that walks the
+// record takes it from here.
+template <typename F>
+void Fields(const TWindowOptions& o, F&& f)
+{
+    f("FullScreen", o.FullScreen);
+    f("PanelColor", o.PanelColor);
+    f("ReplyTimeout", o.ReplyTimeout);
+    f("ChartTextColor", o.ChartTextColor);
+    f("ChartTextHeight", o.ChartTextHeight);
+    f("DoubleBuffered", o.DoubleBuffered);
+    f("PortName", o.PortName);
+    f("Preamble", o.Preamble);
+    f("AutoStartLog", o.AutoStartLog);
+    f("Language", o.Language);
+}
+
+template <typename F>
+void Fields(const TArea& a, F&& f)
+{
+    f("Address", a.Address);
+    f("SampleOffset", a.SampleOffset);
+    f("Length", a.Length);
+}
+
+template <typename F>
+void Fields(const TPerem& v, F&& f)
+{
+    f("Name", v.Name);
+    f("Kind", v.Kind);
+    f("SampleIndex", v.SampleIndex);
+    f("IsBit", v.IsBit);
+    f("AreaIndex", v.AreaIndex);
+    f("BitNumber", v.BitNumber);
+    f("FormulaIndex", v.FormulaIndex);
+}
+
+template <typename F>
+void Fields(const TProc& p, F&& f)
+{
+    f("Name", p.Name);
+    f("Accumulate", p.Accumulate);
+    f("Value", p.Value);
+    f("VarCount", p.VarCount);
+    f("Vars", p.Vars);
+}
+
+template <typename F>
+void Fields(const TPribor& g, F&& f)
+{
+    f("Name", g.Name);
+    f("Kind", g.Kind);
+    f("FormulaIndex", g.FormulaIndex);
+    f("Size", g.Size);
+    f("ScaledSize", g.ScaledSize);
+    f("X", g.X);
+    f("Y", g.Y);
+    f("ScaledX", g.ScaledX);
+    f("ScaledY", g.ScaledY);
+    f("Maximum", g.Maximum);
+    f("Minimum", g.Minimum);
+    f("ScaleDivisions", g.ScaleDivisions);
+    f("LabelDigits", g.LabelDigits);
+    f("StartAngle", g.StartAngle);
+    f("EndAngle", g.EndAngle);
+    f("Horizontal", g.Horizontal);
+    f("Reverse", g.Reverse);
+    f("ScaleColor", g.ScaleColor);
+    f("NeedleColor", g.NeedleColor);
+    f("TextColor", g.TextColor);
+    f("AlarmEnabled", g.AlarmEnabled);
+    f("AlarmBelow", g.AlarmBelow);
+    f("AlarmLevel", g.AlarmLevel);
+    f("AlarmSound", g.AlarmSound);
+    f("AlarmActive", g.AlarmActive);
+    f("ScaleStart", g.ScaleStart);
+    f("ScaleEnd", g.ScaleEnd);
+    f("AlarmPos", g.AlarmPos);
+    f("IconOff", g.IconOff);
+    f("IconOn", g.IconOn);
+    f("Inert", g.Inert);
+}
+
+// Formulas and Loggers hold the compiled code and the window's charts, which
+// exist only in a running window: they are not part of what was read.
+template <typename F>
+void Fields(const TAllData& d, F&& f)
+{
+    f("AreaCount", d.AreaCount);
+    f("Areas", d.Areas);
+    f("SampleLength", d.SampleLength);
+    f("FormulaCount", d.FormulaCount);
+    f("Procs", d.Procs);
+    f("LoggerCount", d.LoggerCount);
+    f("GaugeCount", d.GaugeCount);
+    f("Gauges", d.Gauges);
+    f("ClockSize", d.ClockSize);
+    f("ClockScaledSize", d.ClockScaledSize);
+    f("ClockX", d.ClockX);
+    f("ClockY", d.ClockY);
+    f("ClockScaledX", d.ClockScaledX);
+    f("ClockScaledY", d.ClockScaledY);
+    f("ClockColor", d.ClockColor);
+    f("ClockVisible", d.ClockVisible);
+    f("MomentFormula", d.MomentFormula);
+    f("MomentPeak", d.MomentPeak);
+    f("MomentChart", d.MomentChart);
+    f("MomentYMax", d.MomentYMax);
+    f("MomentPrevX", d.MomentPrevX);
+    f("MomentRestart", d.MomentRestart);
+    f("ObdMode", d.ObdMode);
+    f("MomentInert", d.MomentInert);
+}
+
+template <typename F>
+void Fields(const TLogSettings& l, F&& f)
+{
+    f("Height", l.Height);
+    f("FormulaIndex", l.FormulaIndex);
+    f("LabelText", l.LabelText);
+    f("MaxValue", l.MaxValue);
+    f("MinValue", l.MinValue);
+    f("TraceColor", l.TraceColor);
+    f("Inert", l.Inert);
+}
+
+template <typename F>
+void Fields(const TSettingsProblem& p, F&& f)
+{
+    f("Section", p.Section);
+    f("Key", p.Key);
+    f("Value", p.Value);
+    f("Problem", p.Problem);
+    f("Action", p.Action);
+}
+
+template <typename F>
+void Fields(const TSettings& s, F&& f)
+{
+    f("FileFound", s.FileFound);
+    f("Options", s.Options);
+    f("Data", s.Data);
+    f("FormulaTexts", s.FormulaTexts);
+    f("Loggers", s.Loggers);
+    f("Problems", s.Problems);
+}
+
+template <typename T>
+concept Record = requires(const T& r) { Fields(r, [](const char*, const auto&) {}); };
+
+template <typename T>
+struct IsVector : std::false_type {};
+template <typename T>
+struct IsVector<std::vector<T>> : std::true_type {};
+
+// A JSON writer that keeps fields in the order they are written; a value's
+// JSON form follows from its type.
 class Json {
 public:
-    void BeginObject(const char* key = nullptr) { Open(key, '{'); }
-    void EndObject() { Close('}'); }
-    void BeginArray(const char* key = nullptr) { Open(key, '['); }
-    void EndArray() { Close(']'); }
+    template <typename T>
+    void Put(const char* key, const T& v)
+    {
+        if constexpr (Record<T>) {
+            Open(key, '{');
+            Fields(v, [this](const char* k, const auto& field) { Put(k, field); });
+            Close('}');
+        } else if constexpr (IsVector<T>::value) {
+            Open(key, '[');
+            for (const auto& item : v)
+                Put(nullptr, item);
+            Close(']');
+        } else if constexpr (std::is_same_v<T, std::string>) {
+            Field(key, Quote(Cp1251ToUtf8(v)));
+        } else if constexpr (std::is_same_v<T, bool>) {
+            Field(key, v ? "true" : "false");
+        } else if constexpr (std::is_floating_point_v<T>) {
+            Real(key, v);
+        } else if constexpr (std::is_integral_v<T>) {
+            Field(key, std::to_string(static_cast<long long>(v)));
+        } else {
+            // Pictures exist only in a running window.
+            static_assert(std::is_same_v<T, std::shared_ptr<TPicture>>, "no JSON form for this field's type");
+            Field(key, "null");
+        }
+    }
 
-    void Text(const char* key, std::string_view cp1251) { Field(key, Quote(Cp1251ToUtf8(cp1251))); }
-    void Bool(const char* key, bool v) { Field(key, v ? "true" : "false"); }
-    void Int(const char* key, long long v) { Field(key, std::to_string(v)); }
+    void BeginObject() { Open(nullptr, '{'); }
+    void EndObject() { Close('}'); }
+
+    const std::string& Result() const { return out_; }
+
+private:
     void Real(const char* key, double v)
     {
         if (!std::isfinite(v)) {
@@ -43,11 +227,6 @@ public:
         const auto r = std::to_chars(buf, buf + sizeof buf, v);
         Field(key, std::string(buf, r.ptr));
     }
-    void Null(const char* key) { Field(key, "null"); }
-
-    const std::string& Result() const { return out_; }
-
-private:
     static std::string Quote(const std::string& s)
     {
         std::string q = "\"";
@@ -112,149 +291,10 @@ private:
 
 std::string ModelJson(const TSettings& s, const std::filesystem::path& file)
 {
-    const TAllData& d = s.Data;
     Json j;
     j.BeginObject();
-    j.Text("File", DisplayPath(file));
-    j.Bool("FileFound", s.FileFound);
-
-    const TWindowOptions& o = s.Options;
-    j.BeginObject("Options");
-    j.Bool("FullScreen", o.FullScreen);
-    j.Int("PanelColor", o.PanelColor);
-    j.Int("ReplyTimeout", o.ReplyTimeout);
-    j.Int("ChartTextColor", o.ChartTextColor);
-    j.Int("ChartTextHeight", o.ChartTextHeight);
-    j.Bool("DoubleBuffered", o.DoubleBuffered);
-    j.Text("PortName", o.PortName);
-    j.Bool("Preamble", o.Preamble);
-    j.Bool("AutoStartLog", o.AutoStartLog);
-    j.Text("Language", o.Language);
-    j.EndObject();
-
-    j.BeginObject("Data");
-    j.Int("AreaCount", d.AreaCount);
-    j.BeginArray("Areas");
-    for (const TArea& a : d.Areas) {
-        j.BeginObject();
-        j.Int("Address", a.Address);
-        j.Int("SampleOffset", a.SampleOffset);
-        j.Int("Length", a.Length);
-        j.EndObject();
-    }
-    j.EndArray();
-    j.Int("SampleLength", static_cast<long long>(d.SampleLength));
-    j.Int("FormulaCount", d.FormulaCount);
-    j.BeginArray("Procs");
-    for (const TProc& p : d.Procs) {
-        j.BeginObject();
-        j.Text("Name", p.Name);
-        j.Bool("Accumulate", p.Accumulate);
-        j.Real("Value", p.Value);
-        j.Int("VarCount", p.VarCount);
-        j.BeginArray("Vars");
-        for (const TPerem& v : p.Vars) {
-            j.BeginObject();
-            j.Text("Name", v.Name);
-            j.Int("Kind", v.Kind);
-            j.Int("SampleIndex", v.SampleIndex);
-            j.Bool("IsBit", v.IsBit);
-            j.Int("AreaIndex", v.AreaIndex);
-            j.Int("BitNumber", v.BitNumber);
-            j.Int("FormulaIndex", v.FormulaIndex);
-            j.EndObject();
-        }
-        j.EndArray();
-        j.EndObject();
-    }
-    j.EndArray();
-    j.Int("LoggerCount", d.LoggerCount);
-    j.Int("GaugeCount", d.GaugeCount);
-    j.BeginArray("Gauges");
-    for (const TPribor& g : d.Gauges) {
-        j.BeginObject();
-        j.Text("Name", g.Name);
-        j.Int("Kind", g.Kind);
-        j.Int("FormulaIndex", g.FormulaIndex);
-        j.Int("Size", g.Size);
-        j.Int("ScaledSize", g.ScaledSize);
-        j.Int("X", g.X);
-        j.Int("Y", g.Y);
-        j.Int("ScaledX", g.ScaledX);
-        j.Int("ScaledY", g.ScaledY);
-        j.Int("Maximum", g.Maximum);
-        j.Int("Minimum", g.Minimum);
-        j.Int("ScaleDivisions", g.ScaleDivisions);
-        j.Int("LabelDigits", g.LabelDigits);
-        j.Int("StartAngle", g.StartAngle);
-        j.Int("EndAngle", g.EndAngle);
-        j.Bool("Horizontal", g.Horizontal);
-        j.Bool("Reverse", g.Reverse);
-        j.Int("ScaleColor", g.ScaleColor);
-        j.Int("NeedleColor", g.NeedleColor);
-        j.Int("TextColor", g.TextColor);
-        j.Bool("AlarmEnabled", g.AlarmEnabled);
-        j.Bool("AlarmBelow", g.AlarmBelow);
-        j.Real("AlarmLevel", g.AlarmLevel);
-        j.Bool("AlarmSound", g.AlarmSound);
-        j.Bool("AlarmActive", g.AlarmActive);
-        j.Real("ScaleStart", g.ScaleStart);
-        j.Real("ScaleEnd", g.ScaleEnd);
-        j.Real("AlarmPos", g.AlarmPos);
-        j.Null("IconOff");
-        j.Null("IconOn");
-        j.Bool("Inert", g.Inert);
-        j.EndObject();
-    }
-    j.EndArray();
-    j.Int("ClockSize", d.ClockSize);
-    j.Int("ClockScaledSize", d.ClockScaledSize);
-    j.Int("ClockX", d.ClockX);
-    j.Int("ClockY", d.ClockY);
-    j.Int("ClockScaledX", d.ClockScaledX);
-    j.Int("ClockScaledY", d.ClockScaledY);
-    j.Int("ClockColor", d.ClockColor);
-    j.Bool("ClockVisible", d.ClockVisible);
-    j.Int("MomentFormula", d.MomentFormula);
-    j.Real("MomentPeak", d.MomentPeak);
-    j.Int("MomentChart", d.MomentChart);
-    j.Int("MomentYMax", d.MomentYMax);
-    j.Real("MomentPrevX", d.MomentPrevX);
-    j.Bool("MomentRestart", d.MomentRestart);
-    j.Bool("ObdMode", d.ObdMode);
-    j.Bool("MomentInert", d.MomentInert);
-    j.EndObject();
-
-    j.BeginArray("FormulaTexts");
-    for (const std::string& t : s.FormulaTexts)
-        j.Text(nullptr, t);
-    j.EndArray();
-
-    j.BeginArray("Loggers");
-    for (const TLogSettings& l : s.Loggers) {
-        j.BeginObject();
-        j.Int("Height", l.Height);
-        j.Int("FormulaIndex", l.FormulaIndex);
-        j.Text("LabelText", l.LabelText);
-        j.Int("MaxValue", l.MaxValue);
-        j.Int("MinValue", l.MinValue);
-        j.Int("TraceColor", l.TraceColor);
-        j.Bool("Inert", l.Inert);
-        j.EndObject();
-    }
-    j.EndArray();
-
-    j.BeginArray("Problems");
-    for (const TSettingsProblem& p : s.Problems) {
-        j.BeginObject();
-        j.Text("Section", p.Section);
-        j.Text("Key", p.Key);
-        j.Text("Value", p.Value);
-        j.Text("Problem", p.Problem);
-        j.Text("Action", p.Action);
-        j.EndObject();
-    }
-    j.EndArray();
+    j.Put("File", DisplayPath(file));
+    Fields(s, [&j](const char* k, const auto& field) { j.Put(k, field); });
     j.EndObject();
     return j.Result() + "\n";
 }
@@ -307,16 +347,34 @@ void Write(const std::string& text, std::FILE* to)
     std::fflush(to);
 }
 
+// Why the folder cannot be searched for set.ini, or empty when it can.
+std::string FolderTrouble(const std::filesystem::path& folder, const std::filesystem::path& file)
+{
+    namespace fs = std::filesystem;
+    std::error_code ec;
+    const fs::file_status status = fs::status(folder, ec);
+    if (status.type() == fs::file_type::not_found)
+        return "folder " + DisplayPath(folder) + " does not exist";
+    if (ec)
+        return "cannot search folder " + DisplayPath(folder) + ": " + ec.message();
+    if (status.type() != fs::file_type::directory)
+        return DisplayPath(folder) + " is not a folder";
+    // A folder that may be listed but not searched hides set.ini as if it were
+    // missing; asking for the file itself tells the two apart.
+    if (fs::status(file, ec).type() == fs::file_type::none)
+        return "cannot search folder " + DisplayPath(folder) + " for " + kSettingsFileName + ": " + ec.message();
+    return {};
+}
+
 int Run(const std::string& folderArg, bool check)
 {
     namespace fs = std::filesystem;
     const fs::path folder = folderArg.empty() ? fs::path(".") : fs::path(folderArg);
-    std::error_code ec;
-    if (!fs::is_directory(folder, ec)) {
-        Write("kovra settings: folder '" + folderArg + "' does not exist\n", stderr);
+    const fs::path file = folder / kSettingsFileName;
+    if (const std::string trouble = FolderTrouble(folder, file); !trouble.empty()) {
+        Write("kovra settings: " + Cp1251ToUtf8(trouble) + "\n", stderr);
         return 2;
     }
-    const fs::path file = folder / kSettingsFileName;
     const TFileBytes bytes = ReadFileBytes(file);
     if (bytes.Status == FileStatus::Unreadable) {
         Write("kovra settings: " + Cp1251ToUtf8(bytes.Error) + "\n", stderr);
@@ -326,6 +384,13 @@ int Run(const std::string& folderArg, bool check)
     if (bytes.Status == FileStatus::Missing)
         Write("kovra settings: no " + Cp1251ToUtf8(DisplayPath(file)) + ": every setting takes its default\n",
               stderr);
+    if (bytes.Status == FileStatus::Read) {
+        // Most likely the wrong file: it is read all the same, but said first.
+        if (const std::string foreign = ForeignFileReason(bytes.Bytes); !foreign.empty())
+            s.Problems.insert(s.Problems.begin(),
+                              TSettingsProblem{"", "", "", DisplayPath(file) + " is not a settings file: " + foreign,
+                                               "the settings it does not hold take their defaults"});
+    }
     if (!check) {
         Write(ModelJson(s, file), stdout);
         return 0;

@@ -121,3 +121,81 @@ TEST_F(SettingsTool, ToolErrorsAreOneLineAndExitTwo)
     EXPECT_EQ(unreadable.err.count('\n'), 1) << unreadable.err.toStdString();
     EXPECT_TRUE(unreadable.out.isEmpty());
 }
+
+TEST_F(SettingsTool, EveryFolderThatCannotBeSearchedIsNamedWithItsReason)
+{
+    const ToolRun missing = Tool({Folder() + "/nowhere"});
+    EXPECT_EQ(missing.code, 2);
+    EXPECT_EQ(missing.err.count('\n'), 1) << missing.err.toStdString();
+    EXPECT_TRUE(missing.err.contains("nowhere") && missing.err.contains("does not exist")) << missing.err.toStdString();
+
+    Put(Folder() + "/plain", "x");
+    for (const QStringList& args : {QStringList{Folder() + "/plain"}, QStringList{"--check", Folder() + "/plain"}}) {
+        const ToolRun file = Tool(args);
+        EXPECT_EQ(file.code, 2);
+        EXPECT_EQ(file.err.count('\n'), 1) << file.err.toStdString();
+        EXPECT_TRUE(file.err.contains("plain") && file.err.contains("is not a folder")) << file.err.toStdString();
+        EXPECT_TRUE(file.out.isEmpty());
+    }
+
+    // A folder that may not be searched (root is let through anyway: skipped).
+    const QString locked = Folder() + "/locked";
+    ASSERT_TRUE(QDir(Folder()).mkdir("locked"));
+    Put(locked + "/set.ini", "[x]\n");
+    QFile::setPermissions(locked, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+    const bool enforced = !QFile::exists(locked + "/set.ini");
+    ToolRun denied;
+    if (enforced)
+        denied = Tool({"--check", locked});
+    QFile::setPermissions(locked, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    if (!enforced)
+        GTEST_SKIP() << "permissions are not enforced for this user";
+    EXPECT_EQ(denied.code, 2);
+    EXPECT_EQ(denied.err.count('\n'), 1) << denied.err.toStdString();
+    EXPECT_TRUE(denied.err.contains("locked") && denied.err.contains("cannot search")) << denied.err.toStdString();
+}
+
+TEST_F(SettingsTool, CheckOfAFileThatIsNoSettingsFileSaysWhatWasFound)
+{
+    std::string binary(1 << 20, '\0');
+    for (std::size_t i = 0; i < binary.size(); ++i)
+        binary[i] = static_cast<char>((i * 2654435761u) >> 13);
+    Put(Folder() + "/set.ini", binary);
+    const ToolRun b = Tool({"--check", Folder()});
+    EXPECT_EQ(b.code, 1);
+    const QStringList lines = b.out.split('\n', Qt::SkipEmptyParts);
+    ASSERT_FALSE(lines.isEmpty());
+    EXPECT_TRUE(lines[0].contains("set.ini") && lines[0].contains("binary bytes")) << lines[0].toStdString();
+
+    Put(Folder() + "/set.ini", "just some notes\nnothing = here\n[other]\nx=1\n");
+    const ToolRun t = Tool({"--check", Folder()});
+    EXPECT_EQ(t.code, 1);
+    EXPECT_EQ(t.out.count('\n'), 1) << t.out.toStdString();
+    EXPECT_TRUE(t.out.contains("set.ini") && t.out.contains("no section of the settings")) << t.out.toStdString();
+    EXPECT_FALSE(t.out.contains("binary"));
+
+    // The JSON lists it among the problems; an empty file is all defaults and no problem.
+    const ToolRun j = Tool({Folder()});
+    EXPECT_EQ(j.code, 0);
+    const QJsonArray problems = QJsonDocument::fromJson(j.out.toUtf8()).object()["Problems"].toArray();
+    ASSERT_EQ(problems.size(), 1);
+    EXPECT_TRUE(problems[0]["Problem"].toString().contains("no section of the settings"));
+    Put(Folder() + "/set.ini", "");
+    const ToolRun empty = Tool({"--check", Folder()});
+    EXPECT_EQ(empty.code, 0);
+    EXPECT_TRUE(empty.out.isEmpty()) << empty.out.toStdString();
+}
+
+TEST_F(SettingsTool, CheckNamesTotalsTheSumsFileCannotHold)
+{
+    Put(Folder() + "/set.ini", W(u8"[настройки]\nкол-во_формул=3\n"
+                                 u8"[формула_0]\nназвание=\"[1] fuel\"\nсуммировать=1\n"
+                                 u8"[формула_1]\nназвание=fuel=total\nсуммировать=1\n"
+                                 u8"[формула_2]\nназвание=fuel\nсуммировать=1\n"));
+    const ToolRun r = Tool({"--check", Folder()});
+    EXPECT_EQ(r.code, 1);
+    const QStringList lines = r.out.split('\n', Qt::SkipEmptyParts);
+    ASSERT_EQ(lines.size(), 2) << r.out.toStdString();
+    EXPECT_TRUE(lines[0].startsWith(QString::fromUtf8("[формула_0] название = '[1] fuel': "))) << lines[0].toStdString();
+    EXPECT_TRUE(lines[1].startsWith(QString::fromUtf8("[формула_1] название = 'fuel=total': "))) << lines[1].toStdString();
+}
