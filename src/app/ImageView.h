@@ -1,10 +1,17 @@
 // An image control: shows its picture unscaled at its top-left corner.
+//
+// The picture is its own, or one its owner keeps elsewhere (showPicture), so
+// that a picture composed off-screen is painted from where it was composed,
+// without a copy. Outside the picture the control shows its window colour.
 #pragma once
 
 #include <QImage>
 #include <QPaintEvent>
 #include <QPainter>
+#include <QRegion>
 #include <QWidget>
+
+#include <functional>
 
 namespace kovra {
 
@@ -14,20 +21,44 @@ public:
     {
         setAttribute(Qt::WA_OpaquePaintEvent);
     }
+    // The control's own picture.
     QImage& picture() { return picture_; }
     const QImage& picture() const { return picture_; }
+
+    // Shows *source instead of the own picture (null: the own one again).
+    // source must outlive the control or be replaced first.
+    void showPicture(const QImage* source)
+    {
+        source_ = source;
+        update();
+    }
+    // What a paint puts on the screen.
+    const QImage& shownPicture() const { return source_ ? *source_ : picture_; }
+
+    // Runs at the start of every paint, to bring the shown picture up to
+    // date only when it is about to be seen.
+    std::function<void()> BeforePaint;
 
 protected:
     void paintEvent(QPaintEvent* e) override
     {
+        if (BeforePaint)
+            BeforePaint();
+        const QImage& shown = shownPicture();
         QPainter p(this);
         const QRect r = e->rect();
-        p.fillRect(r, palette().window());
-        p.drawImage(r.topLeft(), picture_, r);
+        const QRect onPicture = r & QRect(QPoint(0, 0), shown.size());
+        if (!onPicture.isEmpty())
+            p.drawImage(onPicture.topLeft(), shown, onPicture);
+        // Each pixel is written once: the window colour only beside the picture.
+        const QRegion rest = QRegion(r) - QRegion(onPicture);
+        for (const QRect& q : rest)
+            p.fillRect(q, palette().window());
     }
 
 private:
     QImage picture_;
+    const QImage* source_ = nullptr;
 };
 
 }  // namespace kovra

@@ -1,6 +1,7 @@
 #include "app/KovraLoggerU.h"
 
 #include "app/ErrorBox.h"
+#include "app/ScreenPacer.h"
 #include "app/TLogU.h"
 #include "config/cp1251.h"
 #include "config/language.h"
@@ -16,6 +17,7 @@
 
 #include <QApplication>
 #include <QCloseEvent>
+#include <QElapsedTimer>
 #include <QFileInfo>
 #include <QKeyEvent>
 #include <QMouseEvent>
@@ -38,17 +40,13 @@ namespace kovra {
 
 TCommThread* CommThread = nullptr;
 
-double TimeOfDayNow()
-{
-    return QTime::currentTime().msecsSinceStartOfDay() / 86400000.0;
-}
-
 TForm1::TForm1(std::filesystem::path programFolder, std::filesystem::path workingFolder,
                QWidget* parent)
     : QWidget(parent), programFolder_(std::move(programFolder)),
       workingFolder_(std::move(workingFolder))
 {
     setObjectName(QStringLiteral("Form1"));
+    pacer_ = new TScreenPacer(this);
     BuildLayout();
     FormCreate();
     created_ = true;
@@ -112,6 +110,9 @@ void TForm1::BuildLayout()
     Image1->setGeometry(0, 0, 475, 313);
     // Disabled so that clicks fall through to the scroll box.
     Image1->setAttribute(Qt::WA_TransparentForMouseEvents);
+    // The panel is painted straight from the frame it is composed in.
+    Image1->showPicture(&PanelFrame);
+    Image1->BeforePaint = [this] { ComposePanel(); };
     ScrollBox2->setWidget(Image1);
     ScrollBox2->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     auto* l2 = new QVBoxLayout(TabSheet2);
@@ -135,6 +136,12 @@ void TForm1::BuildLayout()
     PageControl1->addTab(TabSheet2, QStringLiteral("Приборы"));
     PageControl1->addTab(TabSheet3, QStringLiteral("Момент"));
     PageControl1->setCurrentWidget(TabSheet2);
+    // A frame left to compose when the gauge page is hidden is composed now,
+    // so that coming back shows the last cycle drawn while it was shown.
+    connect(PageControl1, &QTabWidget::currentChanged, this, [this](int page) {
+        if (page != 1)
+            ComposePanel();
+    });
 
     Button1 = new QPushButton(QStringLiteral("выход"), this);
     Button1->setObjectName(QStringLiteral("Button1"));
@@ -229,7 +236,12 @@ void TForm1::TabSheet2Resize()
                      workingFolder_, PanelBackground, PanelFrame);
     }
     DrawMomentGrid();
-    Image1->picture() = PanelBackground.copy(0, 0, size.width(), size.height());
+    // Until the next cycle the panel shows the bare background.
+    panelStale_ = false;
+    if (PanelFrame.size() == PanelBackground.size() && !PanelFrame.isNull())
+        Canvas(&PanelFrame).copyRect(0, 0, PanelFrame.width(), PanelFrame.height(), PanelBackground, 0, 0);
+    else
+        PanelFrame = PanelBackground.copy(0, 0, size.width(), size.height());
     Image1->update();
 }
 
@@ -266,6 +278,12 @@ void TForm1::FormCreate()
     ApplyLanguage();
     // 11. Not recording; the panel's pictures.
     recorder_ = std::make_unique<TRecorder>(programFolder_, d.SampleLength);
+    // The failure comes from inside a cycle's processing; the box waits for
+    // the cycle to end, and shows once per failure, never per cycle.
+    recorder_->SetJournalFailureHandler([this](const TJournal& j) {
+        const QString text = QString::fromStdString(JournalFailureText(j));
+        QTimer::singleShot(0, this, [this, text] { ShowError(text); });
+    });
     CreatePanelPictures();
     // 12. Clock settings: loaded with the model.
     // 13. Size the panel, draw its background and the chart tab's axis strip.
@@ -277,10 +295,14 @@ void TForm1::FormCreate()
     // 17. Double-buffering is how Qt paints anyway.
     // 18. A zeroed sample buffer.
     sample_.assign(d.SampleLength, 0);
-    // A recording that a crash or a power cut interrupted becomes a log now.
+    // A recording that a crash or a power cut interrupted becomes a log now;
+    // the journals that cannot become one yet are named in one box.
+    QStringList unrecovered;
     for (const TRecoveredJournal& r : RecoverJournals(programFolder_))
         if (r.Status != 0)
-            ShowError(QString::fromStdString(r.Message));
+            unrecovered << QString::fromStdString(RecoveryText(r));
+    if (!unrecovered.isEmpty())
+        ShowError(unrecovered.join(u'\n'));
     // 19. The serial worker.
     StartLink();
     // 20. Auto-start of recording.
@@ -309,7 +331,7 @@ void TForm1::CreateStripCharts()
                       : width();
     d.Loggers.clear();
     for (const TLogSettings& s : settings_.Loggers)
-        d.Loggers.push_back(CreateLog(ScrollBox1->widget(), column, s, settings_.Options, w));
+        d.Loggers.push_back(CreateLog(ScrollBox1->widget(), column, s, settings_.Options, w, pacer_));
 }
 
 void TForm1::AddToChart(std::size_t chart, double value)
@@ -334,8 +356,10 @@ void TForm1::DrawMomentGrid()
 
 void TForm1::DrawMoment()
 {
+    // The run logic and its drawing happen every cycle; the plot reaches the
+    // screen once per refresh.
     kovra::DrawMoment(moment_, settings_.Data, MomentChartOf(settings_.Data));
-    Image3->update();
+    pacer_->Request(Image3);
 }
 
 void TForm1::ApplyLanguage()
@@ -376,55 +400,133 @@ void TForm1::StartLink()
 
 bool TForm1::event(QEvent* e)
 {
-    if (e->type() == WM_CYCLE_DONE) {
+    if (IsCycleDone(e)) {
         LogPrint();
         return true;
     }
     return QWidget::event(e);
 }
 
+void TForm1::PostTurn()
+{
+    if (turnPosted_)
+        return;
+    turnPosted_ = true;
+    QCoreApplication::postEvent(this, new QEvent(WM_CYCLE_DONE));
+}
+
+void TForm1::QueueEntry(TCycleSample entry)
+{
+    pending_.push_back(std::move(entry));
+    PostTurn();
+}
+
+std::uint64_t TForm1::DroppedFromDisplay() const
+{
+    return recordedOnly_ + (comm_ ? comm_->DroppedSamples() : 0);
+}
+
 void TForm1::LogPrint()
 {
-    if (!comm_ || !cycle_)
+    turnPosted_ = false;
+    if (!cycle_)
         return;
-    TCycleSample entry;
-    while (comm_->TakeSample(entry)) {
-        switch (entry.Kind) {
-        case TCycleSample::TKind::Cycle:
-            ProcessCycle(entry.Sample);
-            break;
-        case TCycleSample::TKind::Resend:
-            cycle_->LastCycleTime = entry.TimeOfDay;
-            break;
-        case TCycleSample::TKind::PortLost:
-        case TCycleSample::TKind::PortOpen:
-            break;  // the link is never reported to the user; it recovers itself
-        }
+    if (comm_) {
+        // While recording the worker keeps every cycle, however far behind we
+        // are: a recording must not lose one to a busy window.
+        comm_->SetKeepAll(IsRecording());
+        TCycleSample entry;
+        while (comm_->TakeSample(entry))
+            pending_.push_back(std::move(entry));
     }
+    // Far behind: the oldest cycles are recorded but not drawn, so that the
+    // window catches up instead of falling further behind.
+    while (pending_.size() > kMaxQueuedSamples) {
+        TCycleSample entry = std::move(pending_.front());
+        pending_.pop_front();
+        if (entry.Kind == TCycleSample::TKind::Cycle)
+            RecordOnly(entry);
+        else
+            HandleEntry(entry);
+    }
+    QElapsedTimer spent;
+    spent.start();
+    while (!pending_.empty()) {
+        // Taken off the queue before it is handled: an error box opened by
+        // this cycle runs the event loop, which may come back here.
+        TCycleSample entry = std::move(pending_.front());
+        pending_.pop_front();
+        HandleEntry(entry);
+        if (spent.elapsed() >= kLogPrintBudgetMs)
+            break;
+    }
+    if (!pending_.empty())
+        PostTurn();
+}
+
+void TForm1::HandleEntry(TCycleSample& entry)
+{
+    switch (entry.Kind) {
+    case TCycleSample::TKind::Cycle:
+        ProcessCycle(entry.Sample, entry.TimeOfDay);
+        break;
+    case TCycleSample::TKind::Resend:
+        cycle_->LastCycleTime = entry.TimeOfDay;
+        break;
+    case TCycleSample::TKind::PortLost:
+    case TCycleSample::TKind::PortOpen:
+        break;  // the link is never reported to the user; it recovers itself
+    }
+}
+
+void TForm1::RecordOnly(const TCycleSample& entry)
+{
+    ++recordedOnly_;
+    if (recorder_ && recorder_->IsRecording())
+        recorder_->Append(static_cast<float>(entry.TimeOfDay), entry.Sample);
 }
 
 void TForm1::ProcessCycle(const std::vector<std::uint8_t>& sample)
 {
+    ProcessCycle(sample, std::nullopt);
+}
+
+void TForm1::ProcessCycle(const std::vector<std::uint8_t>& sample, double timeOfDay)
+{
+    ProcessCycle(sample, std::optional<double>(timeOfDay));
+}
+
+void TForm1::ProcessCycle(const std::vector<std::uint8_t>& sample, std::optional<double> timeOfDay)
+{
     const std::size_t n = std::min(sample.size(), sample_.size());
     std::copy_n(sample.begin(), n, sample_.begin());
-    const TCycleOutcome out = cycle_->LogPrint(sample_, PageControl1->currentIndex());
+    ++processed_;
+    const int page = PageControl1->currentIndex();
+    // A queued cycle is timed when the worker completed it, not when its turn
+    // came: elapsed times and record stamps stay true in a flood.
+    const TCycleOutcome out = timeOfDay ? cycle_->LogPrintAt(sample_, page, *timeOfDay)
+                                        : cycle_->LogPrint(sample_, page);
     if (!out.Ok())
         ShowError(QString::fromLatin1(out.Message()));
 }
 
 void TForm1::DrawPrib()
 {
+    // Values and alarms are this cycle's; the frame that shows them is
+    // composed when the panel is next painted, once however many cycles
+    // came in between.
+    panelStale_ = true;
+    pacer_->Request(Image1);
+}
+
+void TForm1::ComposePanel()
+{
+    if (!panelStale_)
+        return;
+    panelStale_ = false;
     if (PanelFrame.size() != Image1->size() || PanelBackground.size() != Image1->size())
         return;
     kovra::DrawPrib(settings_.Data, PanelBackground, PanelFrame);
-    // One block copy into the shown picture; assigning would share the frame
-    // and make the next frame detach (a full allocation and copy).
-    QImage& shown = Image1->picture();
-    if (shown.size() != PanelFrame.size() || shown.format() != PanelFrame.format())
-        shown = PanelFrame.copy();
-    else
-        Canvas(&shown).copyRect(0, 0, PanelFrame.width(), PanelFrame.height(), PanelFrame, 0, 0);
-    Image1->repaint();
 }
 
 void TForm1::PlayAlarm()
@@ -487,7 +589,7 @@ bool TForm1::FormClose()
     }
     // 2. The sums.
     if (auto err = SaveSums(programFolder_, settings_.Data)) {
-        ShowError(QString::fromStdString(*err));
+        ShowError(Cp1251ToQString(*err));  // the file's path, in CP1251
         return false;
     }
     return true;

@@ -6,7 +6,9 @@
 
 #include "app/ImageView.h"
 #include "config/model.h"
+#include "config/time_of_day.h"
 #include "display/moment_chart.h"
+#include "link/comm_thread.h"
 #include "record/cycle.h"
 
 #include <QDateTime>
@@ -15,9 +17,11 @@
 #include <QWidget>
 
 #include <cstdint>
+#include <deque>
 #include <filesystem>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <vector>
 
 class QPushButton;
@@ -31,6 +35,7 @@ namespace kovra {
 
 class TCommThread;
 class TRecorder;
+class TScreenPacer;
 
 // The one serial worker of the run; set by start-up.
 extern TCommThread* CommThread;
@@ -75,10 +80,28 @@ public:
     TRecorder* Recorder() { return recorder_.get(); }
     TCycle* Cycle() { return cycle_.get(); }
 
-    // Handles every entry the worker has queued (completed cycles, re-sends).
+    // Handles the entries the worker has queued (completed cycles, re-sends),
+    // oldest first, for at most kLogPrintBudgetMs; what is left waits for the
+    // next turn of the event loop, so input and painting are never starved.
     void LogPrint();
-    // One completed cycle's sample, as the worker hands it over.
+    // One completed cycle's sample, as the worker hands it over, timed now or
+    // at timeOfDay (fraction of a day: when the worker completed it).
     void ProcessCycle(const std::vector<std::uint8_t>& sample);
+    void ProcessCycle(const std::vector<std::uint8_t>& sample, double timeOfDay);
+
+    // An entry for the cycle handler, as if the worker had queued it.
+    void QueueEntry(TCycleSample entry);
+    // Entries taken from the worker and not yet handled.
+    std::size_t PendingEntries() const { return pending_.size(); }
+    // Completed cycles that never reached the displays: dropped by the worker
+    // when its queue was full, or recorded without being drawn when the
+    // window fell more than kMaxQueuedSamples entries behind.
+    std::uint64_t DroppedFromDisplay() const;
+    // Cycles handled in full (formulas, charts, alarms).
+    std::uint64_t ProcessedCycles() const { return processed_; }
+    TScreenPacer* Pacer() { return pacer_; }
+
+    static constexpr int kLogPrintBudgetMs = 8;
 
     // Test seam for the alarm sound: when set, called instead of playing.
     std::function<void()> AlarmHook;
@@ -117,6 +140,13 @@ private:
     void SetUpMomentSurfaces();
     void DrawMomentGrid();
 
+    // The gauge frame, composed only when it is about to be seen.
+    void ComposePanel();
+    void HandleEntry(TCycleSample& entry);
+    void RecordOnly(const TCycleSample& entry);
+    void ProcessCycle(const std::vector<std::uint8_t>& sample, std::optional<double> timeOfDay);
+    void PostTurn();
+
     std::filesystem::path programFolder_;
     std::filesystem::path workingFolder_;
     TSettings settings_;
@@ -129,10 +159,13 @@ private:
     std::unique_ptr<TCommThread> comm_;
     QTimer* journalTimer_ = nullptr;
     QSoundEffect* alarm_ = nullptr;
+    TScreenPacer* pacer_ = nullptr;
+    std::deque<TCycleSample> pending_;
+    bool turnPosted_ = false;
+    bool panelStale_ = false;  // cycles were processed since the frame was composed
+    std::uint64_t processed_ = 0;
+    std::uint64_t recordedOnly_ = 0;
     bool created_ = false;
 };
-
-// The time of day now, as a fraction of a day.
-double TimeOfDayNow();
 
 }  // namespace kovra

@@ -1,5 +1,6 @@
 #include "app/TLogU.h"
 
+#include "app/ScreenPacer.h"
 #include "config/cp1251.h"
 
 #include <QBoxLayout>
@@ -20,7 +21,13 @@ TLog::TLog(QWidget* parent) : QWidget(parent)
     setControlSize(width(), height());
 }
 
-void TLog::Changed() { update(); }
+void TLog::Changed()
+{
+    if (Pacer)
+        Pacer->Request(this);
+    else
+        update();
+}
 
 void TLog::resizeEvent(QResizeEvent* e)
 {
@@ -42,9 +49,10 @@ void TLog::paintEvent(QPaintEvent* e)
 }
 
 TLog* CreateLog(QWidget* parent, QBoxLayout* column, const TLogSettings& s,
-                const TWindowOptions& o, int width)
+                const TWindowOptions& o, int width, TScreenPacer* pacer)
 {
     auto* log = new TLog(parent);
+    log->Pacer = pacer;
     const int h = std::clamp(s.Height, 0, QWIDGETSIZE_MAX);
     log->setFixedHeight(h);
     log->resize(std::max(width, 0), h);

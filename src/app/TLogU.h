@@ -12,10 +12,16 @@ class QBoxLayout;
 
 namespace kovra {
 
+class TScreenPacer;
+
 class TLog : public QWidget, public TStripChart {
     Q_OBJECT
 public:
     explicit TLog(QWidget* parent = nullptr);
+
+    // When set, each step is shown at the pacer's next refresh instead of
+    // asking for a paint per step.
+    TScreenPacer* Pacer = nullptr;
 
 protected:
     void Changed() override;
@@ -27,9 +33,9 @@ protected:
 // layout of the graphs tab's scroll box, charts stacked in order), with the
 // drawing attributes all charts share, and draws its first step (the value 0).
 // width: the width the chart will have, so that the first step is drawn at
-// it even before the window is laid out.
+// it even before the window is laid out. pacer: see TLog::Pacer.
 TLog* CreateLog(QWidget* parent, QBoxLayout* column, const TLogSettings& s,
-                const TWindowOptions& o, int width);
+                const TWindowOptions& o, int width, TScreenPacer* pacer = nullptr);
 
 // The strip chart the chart tab borrows its scale and colours from, or null
 // when "Момент_Х" names no chart.

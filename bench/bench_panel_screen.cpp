@@ -1,0 +1,110 @@
+// One frame of 64 gauges on a 1900-pixel panel, composed and put on the
+// screen the way the window does it (composed over the background, painted
+// from where it was composed), against the one block copy of the background
+// that every frame needs anyway.
+#include "app/ImageView.h"
+#include "config/cp1251.h"
+#include "config/settings.h"
+#include "display/canvas.h"
+#include "display/gauge_back.h"
+#include "display/gauge_live.h"
+
+#include <QApplication>
+#include <QTemporaryDir>
+
+#include <benchmark/benchmark.h>
+
+#include <memory>
+#include <string>
+
+namespace {
+
+using namespace kovra;
+
+constexpr int kPanelWidth = 1900;
+
+std::string PanelSettings()
+{
+    std::string s = "[настройки]\nкол-во_формул=192\nкол-во_приборов=64\n";
+    for (int g = 0; g < 64; ++g) {
+        const int kind = g % 5;
+        s += "[Прибор_" + std::to_string(g) + "]\nВид=" + std::to_string(kind) + "\nНазвание=G" + std::to_string(g) +
+             "\nФормула=" + std::to_string(g * 3) + "\nХ=" + std::to_string(2 + (g % 8) * 55) +
+             "\nУ=" + std::to_string(2 + (g / 8) * 31) + "\nРазмер=" + std::to_string(kind == 0 ? 14 : 25) +
+             "\nМаксимум=20000\nГрадацияШк=8\nКол-воЦиврШк=5\nНачУгол=225\nКонУгол=-45\nТревога=1\n"
+             "ТревогаУровень=15000\nЦветТекст=16777215\nЦветСтр=255\nЦветШк=12632256\n";
+    }
+    return Utf8ToCp1251(s);
+}
+
+struct Screen {
+    QTemporaryDir dir;
+    TSettings settings = LoadSettingsFromBytes(PanelSettings());
+    QImage background, frame;
+    std::unique_ptr<ImageView> view;
+
+    Screen()
+    {
+        const QSize size = PanelSize(kPanelWidth + 18);
+        DrawPribBack(settings.Data, kButtonFace, size.width(), size.height(), dir.path().toStdString(), background,
+                     frame);
+        view = std::make_unique<ImageView>();
+        view->resize(size);
+        view->showPicture(&frame);
+        view->show();
+        QCoreApplication::processEvents();
+    }
+    void NextValues(int tick)
+    {
+        for (std::size_t i = 0; i < settings.Data.Procs.size(); ++i)
+            settings.Data.Procs[i].Value = (tick * 37 + i * 101) % 20000;
+    }
+};
+
+Screen& Get()
+{
+    static Screen s;
+    return s;
+}
+
+void BM_BackgroundCopyBaseline(benchmark::State& state)
+{
+    Screen& s = Get();
+    for (auto _ : state)
+        Canvas(&s.frame).copyRect(0, 0, s.frame.width(), s.frame.height(), s.background, 0, 0);
+}
+BENCHMARK(BM_BackgroundCopyBaseline)->Unit(benchmark::kMicrosecond);
+
+// What the window spends per frame shown: the frame composed and painted.
+void BM_DrawPribOnScreen(benchmark::State& state)
+{
+    Screen& s = Get();
+    int tick = 0;
+    for (auto _ : state) {
+        s.NextValues(++tick);
+        DrawPrib(s.settings.Data, s.background, s.frame);
+        s.view->repaint();
+    }
+}
+BENCHMARK(BM_DrawPribOnScreen)->Unit(benchmark::kMicrosecond);
+
+// The part of it that puts the frame on the screen.
+void BM_PaintOnly(benchmark::State& state)
+{
+    Screen& s = Get();
+    for (auto _ : state)
+        s.view->repaint();
+}
+BENCHMARK(BM_PaintOnly)->Unit(benchmark::kMicrosecond);
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    return 0;
+}
