@@ -12,6 +12,7 @@ void AddPollCommand(CLI::App& app);
 void AddEcuSimCommand(CLI::App& app);
 void AddRecordCommand(CLI::App& app);
 void AddExportCommand(CLI::App& app);
+void AddPortsCommand(CLI::App& app);
 
 [[noreturn]] inline void ExitWith(int code) { throw CLI::RuntimeError(code); }
 

@@ -13,6 +13,7 @@ int main(int argc, char** argv)
     kovra::cli::AddEcuSimCommand(app);
     kovra::cli::AddRecordCommand(app);
     kovra::cli::AddExportCommand(app);
+    kovra::cli::AddPortsCommand(app);
     try {
         app.parse(argc, argv);
     } catch (const CLI::RuntimeError& e) {
