@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs the Debian 12 packages that the build, the tests and the demo need,
-# only those that are missing, as root or through sudo.
+# only those that are missing, as root or through sudo. With the argument
+# "fuzz", also those of `make fuzz`; with "windows", those of `make windows-check`.
 set -euo pipefail
 
 packages=(
@@ -9,6 +10,17 @@ packages=(
   libjpeg-dev libcli11-dev libgtest-dev libgmock-dev libbenchmark-dev libmuparser-dev
   fonts-liberation2 xvfb xauth x11-apps imagemagick
 )
+
+# `install-deps.sh fuzz`: what `make fuzz` needs besides (clang and its
+# sanitizer and libFuzzer runtime); the default install stays without it.
+if [ "${1:-}" = "fuzz" ]; then
+  packages+=(clang libclang-rt-14-dev)
+fi
+# `install-deps.sh windows`: the MinGW-w64 cross compiler and wine of `make
+# windows-check` (GoogleTest is built there from libgtest-dev's sources).
+if [ "${1:-}" = "windows" ]; then
+  packages+=(g++-mingw-w64-x86-64-posix mingw-w64-x86-64-dev wine wine64)
+fi
 
 missing=()
 for p in "${packages[@]}"; do
