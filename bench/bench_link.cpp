@@ -6,7 +6,7 @@
 // of a reply to the first byte of the next request.
 #include "link/comm_thread.h"
 #include "link/poll_protocol.h"
-#include "link/sim_ecu.h"
+#include "sim/sim_ecu.h"
 #include "platform/pty.h"
 
 #include <benchmark/benchmark.h>

@@ -2,6 +2,7 @@
 // 255 formulas, 32 strip charts 1900 pixels wide and 64 gauges on a
 // 1900-pixel panel, the gauge page shown. The baseline is the one block copy
 // of the panel every frame needs anyway.
+#include "gauge_settings_text.h"
 #include "config/cp1251.h"
 #include "config/settings.h"
 #include "display/canvas.h"
@@ -42,14 +43,7 @@ std::string LargestSettings()
     }
     for (int k = 0; k < 32; ++k)
         s += "[логер_" + std::to_string(k) + "]\nвысота=150\nформула=" + std::to_string(k * 7) + "\nмакс_знач=20000\n";
-    for (int g = 0; g < 64; ++g) {
-        const int kind = g % 5;
-        s += "[Прибор_" + std::to_string(g) + "]\nВид=" + std::to_string(kind) + "\nНазвание=G" + std::to_string(g) +
-             "\nФормула=" + std::to_string(g * 3) + "\nХ=" + std::to_string(2 + (g % 8) * 55) +
-             "\nУ=" + std::to_string(2 + (g / 8) * 31) + "\nРазмер=" + std::to_string(kind == 0 ? 14 : 25) +
-             "\nМаксимум=20000\nГрадацияШк=8\nКол-воЦиврШк=5\nНачУгол=225\nКонУгол=-45\nТревога=1\n"
-             "ТревогаУровень=15000\nЦветТекст=16777215\nЦветСтр=255\nЦветШк=12632256\n";
-    }
+    s += bench::GaugeSections();
     return Utf8ToCp1251(s);
 }
 

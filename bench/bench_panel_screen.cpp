@@ -2,6 +2,7 @@
 // screen the way the window does it (composed over the background, painted
 // from where it was composed), against the one block copy of the background
 // that every frame needs anyway.
+#include "gauge_settings_text.h"
 #include "app/ImageView.h"
 #include "config/cp1251.h"
 #include "config/settings.h"
@@ -26,14 +27,7 @@ constexpr int kPanelWidth = 1900;
 std::string PanelSettings()
 {
     std::string s = "[настройки]\nкол-во_формул=192\nкол-во_приборов=64\n";
-    for (int g = 0; g < 64; ++g) {
-        const int kind = g % 5;
-        s += "[Прибор_" + std::to_string(g) + "]\nВид=" + std::to_string(kind) + "\nНазвание=G" + std::to_string(g) +
-             "\nФормула=" + std::to_string(g * 3) + "\nХ=" + std::to_string(2 + (g % 8) * 55) +
-             "\nУ=" + std::to_string(2 + (g / 8) * 31) + "\nРазмер=" + std::to_string(kind == 0 ? 14 : 25) +
-             "\nМаксимум=20000\nГрадацияШк=8\nКол-воЦиврШк=5\nНачУгол=225\nКонУгол=-45\nТревога=1\n"
-             "ТревогаУровень=15000\nЦветТекст=16777215\nЦветСтр=255\nЦветШк=12632256\n";
-    }
+    s += bench::GaugeSections();
     return Utf8ToCp1251(s);
 }
 

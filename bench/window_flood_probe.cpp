@@ -10,6 +10,7 @@
 // can be compared in one run.
 //
 //   window_flood_probe PORT SECONDS
+#include "gauge_settings_text.h"
 #include "app/KovraLoggerU.h"
 #include "config/cp1251.h"
 #include "link/comm_thread.h"
@@ -66,14 +67,7 @@ std::string LargestSettings(const std::string& port)
     }
     for (int k = 0; k < 32; ++k)
         s += "[логер_" + std::to_string(k) + "]\nвысота=150\nформула=" + std::to_string(k * 7) + "\nмакс_знач=20000\n";
-    for (int g = 0; g < 64; ++g) {
-        const int kind = g % 5;
-        s += "[Прибор_" + std::to_string(g) + "]\nВид=" + std::to_string(kind) + "\nНазвание=G" + std::to_string(g) +
-             "\nФормула=" + std::to_string(g * 3) + "\nХ=" + std::to_string(2 + (g % 8) * 55) +
-             "\nУ=" + std::to_string(2 + (g / 8) * 31) + "\nРазмер=" + std::to_string(kind == 0 ? 14 : 25) +
-             "\nМаксимум=20000\nГрадацияШк=8\nКол-воЦиврШк=5\nНачУгол=225\nКонУгол=-45\nТревога=1\n"
-             "ТревогаУровень=15000\nЦветТекст=16777215\nЦветСтр=255\nЦветШк=12632256\n";
-    }
+    s += bench::GaugeSections();
     return Utf8ToCp1251(s);
 }
 
