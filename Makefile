@@ -67,7 +67,7 @@ windows-check:
 # ThreadSanitizer; only what they need is built.
 TSAN_BUILD ?= build-tsan
 TSAN_TARGETS = link_test_comm_thread link_test_poll_protocol link_test_sim link_test_port_name \
-  link_test_link_tools
+  cli_test_link_tools
 
 tsan-test: deps
 	cmake -S . -B $(TSAN_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKOVRA_GUI=OFF -DKOVRA_BENCH=OFF \
@@ -75,6 +75,8 @@ tsan-test: deps
 	cmake --build $(TSAN_BUILD) -j $(JOBS) --target $(TSAN_TARGETS)
 	TSAN_OPTIONS="suppressions=$(CURDIR)/tests/link/tsan.supp halt_on_error=1 second_deadlock_stack=1" \
 	  ctest --test-dir $(TSAN_BUILD)/tests/link --output-on-failure -j $(JOBS) --timeout 600
+	TSAN_OPTIONS="suppressions=$(CURDIR)/tests/link/tsan.supp halt_on_error=1 second_deadlock_stack=1" \
+	  ctest --test-dir $(TSAN_BUILD)/tests/cli -R '^LinkToolsTest\.' --output-on-failure -j $(JOBS) --timeout 600
 
 # A Debian package of the programs, the example configuration, the desktop
 # entry and the udev rule (CPack).

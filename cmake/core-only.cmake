@@ -23,11 +23,11 @@ endforeach()
 
 add_subdirectory(src/platform)
 add_subdirectory(src/formcomp)
+kovra_check_sources(SKIP config link sim record display app cli)
 
 # Test files that do not apply to this build, by file name:
-# - test_eval_calc: drives the kovra tool, which needs Qt;
 # - test_serial_device: Linux serial devices (sysfs, device nodes and groups).
-set(KOVRA_CORE_SKIP_TESTS test_eval_calc test_serial_device CACHE STRING "Test files (without .cpp) left out of the core build")
+set(KOVRA_CORE_SKIP_TESTS test_serial_device CACHE STRING "Test files (without .cpp) left out of the core build")
 
 if(CMAKE_CROSSCOMPILING AND CMAKE_SYSTEM_NAME STREQUAL "Windows")
   # One prefix in the build folder, made once by the first test; quiet, so
@@ -55,7 +55,7 @@ function(kovra_add_tests)
     get_filename_component(folder ${CMAKE_CURRENT_SOURCE_DIR} NAME)
     set(target ${folder}_${name})
     add_executable(${target} ${src})
-    target_link_libraries(${target} PRIVATE ${ARG_LIBS} GTest::gtest GTest::gmock GTest::gtest_main)
+    target_link_libraries(${target} PRIVATE ${ARG_LIBS} kovra_test_support GTest::gtest GTest::gmock GTest::gtest_main)
     target_compile_definitions(${target} PRIVATE
       KOVRA_SOURCE_DIR="${PROJECT_SOURCE_DIR}"
       KOVRA_BINARY_DIR="${PROJECT_BINARY_DIR}")
@@ -67,8 +67,6 @@ function(kovra_add_tests)
   endforeach()
 endfunction()
 
-foreach(dir formcomp platform)
-  if(EXISTS ${PROJECT_SOURCE_DIR}/tests/${dir}/CMakeLists.txt)
-    add_subdirectory(tests/${dir})
-  endif()
-endforeach()
+add_subdirectory(tests/support)
+add_subdirectory(tests/formcomp)
+add_subdirectory(tests/platform)

@@ -633,11 +633,37 @@ SET_INI = """\
 
 LANG = {
     "ru": {"TabSheet1": "Графики", "TabSheet2": "Приборы", "TabSheet3": "Момент",
-           "Button1": "выход", "Button2": "Запись лога"},
+           "Button1": "выход", "Button2": "Запись лога",
+           # The link's status line in the tab row; %1, %2: names and numbers.
+           "StatusPortOpen": "Порт %1 открыт",
+           "StatusPortWaiting": "Порт %1 открывается",
+           "StatusPortMissing": "Порт %1 не найден, ожидание",
+           "StatusPortCannotOpen": "Порт %1 не открывается: %2",
+           "StatusPortNoAccess": "Нет доступа к порту %1: войдите в группу %2 и перезайдите в систему",
+           "StatusPortGone": "Адаптер %1 пропал (%2), переподключение",
+           "StatusEcuWaiting": "ожидание ответа ЭБУ",
+           "StatusEcuAnswering": "ЭБУ отвечает: %1 цикл/с",
+           "StatusEcuSilent": "ЭБУ молчит %1 с, запрос повторяется",
+           "StatusDropped": "пропущено на экране: %1",
+           "StatusReplay": "лог %1, %2"},
     "en": {"TabSheet1": "Charts", "TabSheet2": "Gauges", "TabSheet3": "Power run",
-           "Button1": "Exit", "Button2": "Record log"},
+           "Button1": "Exit", "Button2": "Record log",
+           "StatusPortOpen": "Port %1 open",
+           "StatusPortWaiting": "Opening port %1",
+           "StatusPortMissing": "Port %1 not found, waiting for it",
+           "StatusPortCannotOpen": "Port %1 cannot be opened: %2",
+           "StatusPortNoAccess": "No access to port %1: join group %2 and log in again",
+           "StatusPortGone": "Adapter %1 gone (%2), reopening",
+           "StatusEcuWaiting": "waiting for the ECU",
+           "StatusEcuAnswering": "ECU answering: %1 cycles/s",
+           "StatusEcuSilent": "ECU silent for %1 s, re-sending",
+           "StatusDropped": "not drawn: %1",
+           "StatusReplay": "log %1, %2"},
 }
-LANG_KEYS = ["TabSheet1", "TabSheet2", "TabSheet3", "Button1", "Button2"]
+LANG_KEYS = ["TabSheet1", "TabSheet2", "TabSheet3", "Button1", "Button2",
+             "StatusPortOpen", "StatusPortWaiting", "StatusPortMissing", "StatusPortCannotOpen",
+             "StatusPortNoAccess", "StatusPortGone", "StatusEcuWaiting", "StatusEcuAnswering",
+             "StatusEcuSilent", "StatusDropped", "StatusReplay"]
 
 BACK_SIZE = (1280, 720)  # 16:9, the panel's own proportions
 PANEL_UNITS = 444

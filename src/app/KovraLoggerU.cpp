@@ -5,6 +5,7 @@
 #include "app/TLogU.h"
 #include "config/cp1251.h"
 #include "config/language.h"
+#include "config/paths.h"
 #include "config/settings.h"
 #include "config/sums.h"
 #include "display/canvas.h"
@@ -12,6 +13,8 @@
 #include "display/gauge_live.h"
 #include "formcomp/formula.h"
 #include "link/comm_thread.h"
+#include "link/port_name.h"
+#include "platform/serial_device.h"
 #include "record/journal.h"
 #include "record/recorder.h"
 
@@ -20,6 +23,7 @@
 #include <QElapsedTimer>
 #include <QFileInfo>
 #include <QKeyEvent>
+#include <QLabel>
 #include <QMouseEvent>
 #include <QSoundEffect>
 #include <QTimer>
@@ -155,6 +159,15 @@ void TForm1::BuildLayout()
     }
     connect(Button1, &QPushButton::clicked, this, &TForm1::Button1Click);
 
+    // Between the buttons, where the tab row is empty. A label passes its
+    // clicks on to the window, so a double-click there still records, and
+    // hovering shows the whole line when it is cut.
+    LinkStatusText = new QLabel(this);
+    LinkStatusText->setObjectName(QStringLiteral("LinkStatus"));
+    LinkStatusText->setFont(f);
+    LinkStatusText->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    LinkStatusText->raise();
+
     // Wheel and double-click reach the window from its controls.
     for (QWidget* w : {static_cast<QWidget*>(ScrollBox1->viewport()),
                        static_cast<QWidget*>(ScrollBox2->viewport())})
@@ -172,6 +185,13 @@ void TForm1::PlaceButtons()
     PageControl1->setGeometry(0, 0, width(), height());
     Button1->move(width() - (kClientWidth - 773), height() - (kClientHeight - 486));
     Button2->move(180, height() - (kClientHeight - 486));
+    if (LinkStatusText) {
+        constexpr int kGap = 6;
+        const int left = Button2->x() + Button2->width() + kGap;
+        LinkStatusText->setGeometry(left, Button2->y(), std::max(0, Button1->x() - kGap - left),
+                                    Button2->height());
+        ShowStatusLine();
+    }
 }
 
 void TForm1::resizeEvent(QResizeEvent* e)
@@ -274,7 +294,7 @@ void TForm1::FormCreate()
     // 8. One strip chart per logger.
     CreateStripCharts();
     // 9. Gauges: loaded with the model.
-    // 10. Captions from the language file.
+    // 10. Captions from the language file (and the status line's texts).
     ApplyLanguage();
     // 11. Not recording; the panel's pictures.
     recorder_ = std::make_unique<TRecorder>(programFolder_, d.SampleLength);
@@ -364,7 +384,14 @@ void TForm1::DrawMoment()
 
 void TForm1::ApplyLanguage()
 {
-    const TCaptions c = ReadLanguage(workingFolder_, settings_.Options.Language);
+    const TIniFile file = ReadLanguageFile(workingFolder_, settings_.Options.Language);
+    const TCaptions c = ReadLanguageFromBytes(file.Bytes());
+    TStatusTexts texts;
+    ApplyStatusTexts(texts, [&file](std::string_view key) { return file.Read("Logger", key); });
+    status_ = std::make_unique<TLinkStatus>(PortNameText(settings_.Options.PortName), std::move(texts));
+    status_->Access = [](const QString& device) {
+        return DeviceAccess(std::filesystem::path(device.toStdWString()));
+    };
     auto set = [](const std::optional<std::string>& text, auto apply) {
         if (text)
             apply(Cp1251ToQString(*text));
@@ -396,6 +423,28 @@ void TForm1::StartLink()
     journalTimer_ = new QTimer(this);
     connect(journalTimer_, &QTimer::timeout, this, [this] { recorder_->Tick(); });
     journalTimer_->start(1000);
+    statusTimer_ = new QTimer(this);
+    connect(statusTimer_, &QTimer::timeout, this, &TForm1::UpdateLinkStatus);
+    statusTimer_->start(kStatusIntervalMs);
+    UpdateLinkStatus();
+}
+
+void TForm1::UpdateLinkStatus()
+{
+    if (!status_)
+        return;
+    status_->SetDropped(DroppedFromDisplay());
+    statusLine_ = status_->Text(QDateTime::currentMSecsSinceEpoch());
+    ShowStatusLine();
+}
+
+void TForm1::ShowStatusLine()
+{
+    if (!LinkStatusText)
+        return;
+    LinkStatusText->setToolTip(statusLine_);
+    LinkStatusText->setText(LinkStatusText->fontMetrics().elidedText(statusLine_, Qt::ElideRight,
+                                                                     LinkStatusText->width()));
 }
 
 bool TForm1::event(QEvent* e)
@@ -466,6 +515,7 @@ void TForm1::LogPrint()
 
 void TForm1::HandleEntry(TCycleSample& entry)
 {
+    status_->Take(entry);
     switch (entry.Kind) {
     case TCycleSample::TKind::Cycle:
         ProcessCycle(entry.Sample, entry.TimeOfDay);
@@ -475,13 +525,18 @@ void TForm1::HandleEntry(TCycleSample& entry)
         break;
     case TCycleSample::TKind::PortLost:
     case TCycleSample::TKind::PortOpen:
-        break;  // the link is never reported to the user; it recovers itself
+    case TCycleSample::TKind::Notice:
+        // The port's state and the link's advice only change the status
+        // line: never a box, the link recovers by itself.
+        UpdateLinkStatus();
+        break;
     }
 }
 
 void TForm1::RecordOnly(const TCycleSample& entry)
 {
     ++recordedOnly_;
+    status_->Take(entry);
     if (recorder_ && recorder_->IsRecording())
         recorder_->Append(static_cast<float>(entry.TimeOfDay), entry.Sample);
 }
@@ -535,7 +590,7 @@ void TForm1::PlayAlarm()
         AlarmHook();
         return;
     }
-    const QString wav = QString::fromStdString((workingFolder_ / "alarm.wav").string());
+    const QString wav = PathToQString(workingFolder_ / "alarm.wav");
     if (!QFileInfo::exists(wav)) {
         QApplication::beep();
         return;

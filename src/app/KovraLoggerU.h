@@ -5,6 +5,7 @@
 #pragma once
 
 #include "app/ImageView.h"
+#include "app/LinkStatus.h"
 #include "config/model.h"
 #include "config/time_of_day.h"
 #include "display/moment_chart.h"
@@ -24,6 +25,7 @@
 #include <optional>
 #include <vector>
 
+class QLabel;
 class QPushButton;
 class QSoundEffect;
 class QTimer;
@@ -61,6 +63,8 @@ public:
     ImageView* Image3 = nullptr;
     QPushButton* Button1 = nullptr;
     QPushButton* Button2 = nullptr;
+    // The link's state, in the tab row between the two buttons.
+    QLabel* LinkStatusText = nullptr;
 
     TSettings& Settings() { return settings_; }
     TAllData& Data() { return settings_.Data; }
@@ -101,6 +105,14 @@ public:
     std::uint64_t ProcessedCycles() const { return processed_; }
     TScreenPacer* Pacer() { return pacer_; }
 
+    // What the status line is made from; its text is shown every
+    // kStatusIntervalMs, never per cycle.
+    TLinkStatus& LinkStatus() { return *status_; }
+    void UpdateLinkStatus();
+    // The whole line; the label shows as much of it as fits (all of it as its tooltip).
+    const QString& LinkStatusLine() const { return statusLine_; }
+    static constexpr int kStatusIntervalMs = 500;
+
     static constexpr int kLogPrintBudgetMs = 8;
 
     // Test seam for the alarm sound: when set, called instead of playing.
@@ -129,6 +141,7 @@ private:
     bool FormClose();
     void BuildLayout();
     void PlaceButtons();
+    void ShowStatusLine();
     void ShowError(const QString& message);
 
     // Start-up steps that reach into other subsystems, in their order.
@@ -160,6 +173,9 @@ private:
     QTimer* journalTimer_ = nullptr;
     QSoundEffect* alarm_ = nullptr;
     TScreenPacer* pacer_ = nullptr;
+    std::unique_ptr<TLinkStatus> status_;
+    QTimer* statusTimer_ = nullptr;
+    QString statusLine_;
     std::deque<TCycleSample> pending_;
     bool turnPosted_ = false;
     bool panelStale_ = false;  // cycles were processed since the frame was composed

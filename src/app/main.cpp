@@ -1,5 +1,6 @@
 #include "app/KovraLoggerU.h"
 #include "config/folders.h"
+#include "config/paths.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
@@ -34,7 +35,7 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "kovra-logger: %s\n", folders.Error.c_str());
     // The pictures, sounds and language files are named relative to the
     // working folder.
-    QDir::setCurrent(QString::fromStdWString(folders.Working.wstring()));
+    QDir::setCurrent(kovra::PathToQString(folders.Working));
 
     kovra::TForm1 form(folders.Program, folders.Working);
     form.show();

@@ -3,7 +3,7 @@
 // in its memory until it is stopped (or --seconds pass).
 #include "commands.h"
 
-#include "link/sim_ecu.h"
+#include "sim/sim_ecu.h"
 #include "platform/pty.h"
 
 #include <chrono>

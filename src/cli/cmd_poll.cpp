@@ -1,7 +1,10 @@
-// kovra poll [--settings FOLDER] [--port NAME] [--cycles N] [--seconds S]:
-// polls the areas of FOLDER/set.ini through the logger's serial worker and
-// prints one line per completed cycle (time of day and the sample in hex);
-// re-sends and port changes get lines of their own.
+// kovra poll [--settings FOLDER] [--port NAME] [--cycles N] [--seconds S]
+// [--stats [--stats-interval S]]: polls the areas of FOLDER/set.ini through
+// the logger's serial worker and prints one line per completed cycle (time of
+// day and the sample in hex); re-sends, port changes and notices about the
+// adapter get lines of their own. With --stats the link's pace goes to
+// standard error every few seconds and at the end, against what the line
+// itself allows, so that a slow adapter or host shows as a number.
 #include "commands.h"
 
 #include "config/cp1251.h"
@@ -11,8 +14,10 @@
 #include "tool_settings.h"
 
 #include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QTimer>
 
+#include <algorithm>
 #include <cstdio>
 #include <memory>
 #include <optional>
@@ -27,6 +32,8 @@ struct TPollOptions {
     std::string Port;
     long Cycles = 0;
     double Seconds = 0;
+    bool Stats = false;
+    double StatsInterval = 5;
 };
 
 void PrintLine(const TCycleSample& s)
@@ -51,6 +58,9 @@ void PrintLine(const TCycleSample& s)
         break;
     case TCycleSample::TKind::PortOpen:
         line += " port open: " + s.Text.toStdString();
+        break;
+    case TCycleSample::TKind::Notice:
+        line += " notice: " + s.Text.toStdString();
         break;
     }
     line += '\n';
@@ -112,6 +122,54 @@ private:
     std::string portFailure_;
 };
 
+// The link's pace: the cycle rate since the last report against the wire
+// limit, the host's turnaround and the counters of trouble.
+class TStatsReporter {
+public:
+    TStatsReporter(const TCommThread& comm, const TCommSettings& settings) : comm_(comm), settings_(settings)
+    {
+        since_.start();
+        run_.start();
+    }
+
+    // The last interval's pace, or (wholeRun) the pace since polling began.
+    void Report(bool wholeRun)
+    {
+        const std::uint64_t cycles = comm_.Cycles();
+        const double seconds = double(wholeRun ? run_.elapsed() : since_.elapsed()) / 1000.0;
+        const std::uint64_t counted = wholeRun ? cycles : cycles - cyclesBefore_;
+        const double rate = seconds > 0 ? double(counted) / seconds : 0;
+        since_.restart();
+        cyclesBefore_ = cycles;
+        const char* what = wholeRun ? "whole run" : "last interval";
+        const std::uint32_t baud = LineSettingsFor(settings_.ObdMode).Baud;
+        const double limit = CycleWireLimit(baud, settings_.Areas, settings_.PreambleLength);
+        const double percent = PercentOfWireLimit(rate, baud, settings_.Areas, settings_.PreambleLength);
+        const TValueSummary turn = comm_.Turnaround();
+        std::string turnText = "no turnaround yet";
+        if (turn.Count > 0) {
+            char buf[96];
+            std::snprintf(buf, sizeof buf, "turnaround median %.0f us, p90 %.0f us", turn.Median, turn.P90);
+            turnText = buf;
+        }
+        std::fprintf(stderr,
+                     "kovra poll: stats (%s, %.1f s): %.1f cycles/s, %.0f%% of the wire limit "
+                     "(%.1f cycles/s at %u bit/s), %s, %llu re-sends, %llu reopens, %llu samples dropped\n",
+                     what, seconds, rate, percent, limit, baud, turnText.c_str(),
+                     static_cast<unsigned long long>(comm_.Resends()),
+                     static_cast<unsigned long long>(comm_.Reopens()),
+                     static_cast<unsigned long long>(comm_.DroppedSamples()));
+        std::fflush(stderr);
+    }
+
+private:
+    const TCommThread& comm_;
+    const TCommSettings& settings_;
+    QElapsedTimer since_;
+    QElapsedTimer run_;
+    std::uint64_t cyclesBefore_ = 0;
+};
+
 int RunPoll(const TPollOptions& o)
 {
     int argc = 1;
@@ -139,13 +197,23 @@ int RunPoll(const TPollOptions& o)
     TPrinter printer(worker, o.Cycles);
     worker.Configure(comm);
     worker.SetConsumer(&printer);
+    std::optional<TStatsReporter> stats;
+    QTimer statsTimer;
+    if (o.Stats) {
+        stats.emplace(worker, comm);
+        QObject::connect(&statsTimer, &QTimer::timeout, [&stats] { stats->Report(false); });
+        statsTimer.start(std::max(1, static_cast<int>(o.StatsInterval * 1000)));
+    }
     worker.Start();
     worker.SendRequest();
     if (o.Seconds > 0)
         QTimer::singleShot(static_cast<int>(o.Seconds * 1000), &app, &QCoreApplication::quit);
     app.exec();
+    statsTimer.stop();
     worker.Stop();
     printer.TakeRest();
+    if (stats)
+        stats->Report(true);
     if (!printer.PortOpened()) {
         std::fprintf(stderr, "kovra poll: the port never opened: %s\n",
                      printer.PortFailure().empty() ? ResolvePortName(comm.PortName).toStdString().c_str()
@@ -173,6 +241,12 @@ void AddPollCommand(CLI::App& app)
         ->check(CLI::NonNegativeNumber);
     cmd->add_option("--seconds", options->Seconds, "stop after S seconds (0: never)")
         ->check(CLI::NonNegativeNumber);
+    cmd->add_flag("--stats", options->Stats,
+                  "print the cycle rate against the wire limit, the turnaround and the trouble counters "
+                  "to standard error, every --stats-interval seconds and at the end");
+    cmd->add_option("--stats-interval", options->StatsInterval, "seconds between --stats reports")
+        ->capture_default_str()
+        ->check(CLI::PositiveNumber);
     cmd->callback([options] {
         if (const int code = RunPoll(*options); code != 0)
             ExitWith(code);

@@ -3,6 +3,7 @@
 // for USB adapters, the latency timer that decides how fast replies arrive.
 #include "commands.h"
 
+#include "config/paths.h"
 #include "platform/serial_device.h"
 
 #include <QFile>
@@ -63,7 +64,7 @@ std::vector<std::string> DescribePort(const QSerialPortInfo& info, const std::fi
         field("usb id", Hex4(info.vendorIdentifier()) + ":" + Hex4(info.productIdentifier()));
     field("serial number", Text(info.serialNumber()));
 
-    const TDeviceAccess access = DeviceAccess(std::filesystem::path(QFile::encodeName(info.systemLocation()).toStdString()));
+    const TDeviceAccess access = DeviceAccess(PathFromQString(info.systemLocation()));
     if (access.CanOpen)
         field("access", "this user may open it");
     else if (access.Exists)

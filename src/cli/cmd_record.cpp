@@ -81,6 +81,9 @@ private:
         case TCycleSample::TKind::PortOpen:
             std::fprintf(stderr, "kovra record: port open: %s\n", s.Text.toStdString().c_str());
             break;
+        case TCycleSample::TKind::Notice:
+            std::fprintf(stderr, "kovra record: notice: %s\n", s.Text.toStdString().c_str());
+            break;
         }
     }
 

@@ -1,5 +1,6 @@
 // kovra settings [--check] [FOLDER]: the model read from FOLDER/set.ini, as
-// JSON, or the list of what in it the logger cannot use.
+// JSON, or the list of what in it the logger cannot use, followed by advice
+// on what would make it poll faster.
 #include "commands.h"
 
 #include "config/cp1251.h"
@@ -10,6 +11,7 @@
 #include "formcomp/formula.h"
 #include "formcomp/postfix.h"
 #include "formcomp/recognizer.h"
+#include "link/poll_protocol.h"
 
 #include <charconv>
 #include <cmath>
@@ -341,6 +343,46 @@ std::vector<TSettingsProblem> RefusedFormulas(const TSettings& s)
     return out;
 }
 
+std::string Hex(std::size_t v)
+{
+    char buf[16];
+    std::snprintf(buf, sizeof buf, "0x%02zX", v);
+    return buf;
+}
+
+// "0, 1 and 2"
+std::string AreaList(const std::vector<std::size_t>& areas)
+{
+    std::string out;
+    for (std::size_t i = 0; i < areas.size(); ++i) {
+        if (i > 0)
+            out += i + 1 == areas.size() ? " and " : ", ";
+        out += std::to_string(areas[i]);
+    }
+    return out;
+}
+
+// Not problems: the settings work as they are, only slower than they could.
+std::vector<std::string> Advice(const TSettings& s)
+{
+    const std::uint8_t preamble = s.Options.Preamble ? kPreambleOn : 0;
+    std::vector<std::string> out;
+    for (const TAreaMerge& m : MergeableAreas(s.Data.Areas, preamble)) {
+        std::size_t separate = 0;
+        for (std::size_t i : m.Areas)
+            separate += s.Data.Areas[i].Length;
+        char speedUp[32];
+        std::snprintf(speedUp, sizeof speedUp, "%.1f", m.SpeedUp());
+        const std::string span = m.Length > 0 ? " (" + Hex(m.Address) + " to " + Hex(m.Address + m.Length - 1) + ")" : "";
+        out.push_back("areas " + AreaList(m.Areas) + " " + (separate > m.Length ? "overlap" : "lie side by side") +
+                      " in the ECU's memory" + span + ": read as one area of " + std::to_string(m.Length) + " bytes at " + Hex(m.Address) +
+                      ", a cycle takes " + std::to_string(m.BytesAfter) + " bytes on the line instead of " +
+                      std::to_string(m.BytesBefore) + ", about " + speedUp +
+                      " times the cycles per second (the variables' offsets then count in the merged area)");
+    }
+    return out;
+}
+
 void Write(const std::string& text, std::FILE* to)
 {
     std::fwrite(text.data(), 1, text.size(), to);
@@ -401,6 +443,8 @@ int Run(const std::string& folderArg, bool check)
     std::string out;
     for (const TSettingsProblem& p : problems)
         out += ProblemLine(p);
+    for (const std::string& a : Advice(s))
+        out += "advice: " + a + "\n";
     Write(out, stdout);
     return problems.empty() ? 0 : 1;
 }
@@ -414,7 +458,8 @@ void AddSettingsCommand(CLI::App& app)
     auto check = std::make_shared<bool>(false);
     cmd->add_option("folder", *folder, "the program folder holding set.ini (default: the current folder)");
     cmd->add_flag("--check", *check,
-                  "list every setting the logger cannot use and every refused formula; exit 1 when there is any");
+                  "list every setting the logger cannot use and every refused formula (exit 1 when there is any), "
+                  "then advice on faster polling");
     cmd->callback([folder, check] {
         const int code = Run(*folder, *check);
         if (code != 0)

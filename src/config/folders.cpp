@@ -1,6 +1,7 @@
 #include "config/folders.h"
 
-#include <QFile>
+#include "config/paths.h"
+
 #include <QStandardPaths>
 #include <QString>
 
@@ -71,15 +72,6 @@ TFolders ChooseFolders(const TFolderInputs& in)
 fs::path InstalledExampleFolder(const fs::path& executableFolder)
 {
     return executableFolder.parent_path() / "share" / "kovra" / "example";
-}
-
-fs::path PathFromQString(const QString& text)
-{
-#ifdef _WIN32
-    return fs::path(text.toStdWString());
-#else
-    return fs::path(QFile::encodeName(text).toStdString());
-#endif
 }
 
 fs::path UserDataFolder()

@@ -14,8 +14,6 @@
 #include <optional>
 #include <string>
 
-class QString;
-
 namespace kovra {
 
 struct TFolders {
@@ -44,9 +42,5 @@ std::filesystem::path InstalledExampleFolder(const std::filesystem::path& execut
 // application data folder on Windows), with "kovra" as its last part.
 std::filesystem::path UserDataFolder();
 
-// A path from Qt's text of it (a command-line argument, the executable's
-// folder): UTF-16 on Windows, the system's file name encoding elsewhere, so
-// that a folder with Cyrillic letters survives on both.
-std::filesystem::path PathFromQString(const QString& text);
 
 }  // namespace kovra

@@ -55,21 +55,12 @@ bool LooksUtf8(std::string_view bytes)
     return nonAscii && IsValidUtf8(bytes);
 }
 
-QString ToQString(const std::filesystem::path& p)
-{
-#ifdef _WIN32
-    return QString::fromStdWString(p.native());
-#else
-    return QFile::decodeName(QByteArray::fromStdString(p.native()));
-#endif
-}
-
 }  // namespace
 
 TFileBytes ReadFileBytes(const std::filesystem::path& path)
 {
     TFileBytes out;
-    const QString name = ToQString(path);
+    const QString name = PathToQString(path);
     const QFileInfo info(name);
     if (!info.exists()) {
         out.Status = FileStatus::Missing;
@@ -111,24 +102,6 @@ std::optional<std::string> WriteFileBytes(const std::filesystem::path& path, std
     if (status != kFileOk)
         return FileStatusText(status);
     return std::nullopt;
-}
-
-std::string DisplayPath(const std::filesystem::path& path)
-{
-    std::error_code ec;
-    std::filesystem::path full = std::filesystem::absolute(path, ec);
-    if (ec)
-        full = path;
-    return QStringToCp1251(QDir::toNativeSeparators(ToQString(full.lexically_normal())));
-}
-
-std::filesystem::path PathFromCp1251(std::string_view text)
-{
-#ifdef _WIN32
-    return std::filesystem::path(Cp1251ToQString(text).toStdWString());
-#else
-    return std::filesystem::path(Cp1251ToQString(text).toUtf8().toStdString());
-#endif
 }
 
 TIniFile::TIniFile(std::string bytes) : bytes_(std::move(bytes)), utf8_(LooksUtf8(bytes_))

@@ -19,6 +19,8 @@
 // section at the end); every other byte of the file stays as it was.
 #pragma once
 
+#include "config/paths.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
@@ -54,12 +56,6 @@ TFileBytes ReadFileBytes(const std::filesystem::path& path);
 std::optional<std::string> WriteFileBytes(const std::filesystem::path& path, std::string_view bytes);
 std::optional<std::string> WriteFileBytes(const std::filesystem::path& path, std::string_view bytes,
                                           std::shared_ptr<TReplaceStorage> storage);
-
-// The path as the user reads it (native separators, absolute), CP1251.
-std::string DisplayPath(const std::filesystem::path& path);
-
-// A file name built from CP1251 text.
-std::filesystem::path PathFromCp1251(std::string_view text);
 
 class TIniFile {
 public:

@@ -16,7 +16,7 @@ TCaptions ReadLanguageFromBytes(std::string_view bytes)
     return c;
 }
 
-TCaptions ReadLanguage(const std::filesystem::path& workingFolder, std::string_view languageName)
+TIniFile ReadLanguageFile(const std::filesystem::path& workingFolder, std::string_view languageName)
 {
     std::string fileName(languageName);
     fileName += ".ini";
@@ -25,10 +25,16 @@ TCaptions ReadLanguage(const std::filesystem::path& workingFolder, std::string_v
     std::filesystem::path path = workingFolder / "lang";
     path += std::filesystem::path::preferred_separator;
     path += PathFromCp1251(fileName);
-    const TFileBytes file = ReadFileBytes(path);
+    TFileBytes file = ReadFileBytes(path);
     if (file.Status != FileStatus::Read)
         return {};
-    return ReadLanguageFromBytes(file.Bytes);
+    return TIniFile{std::move(file.Bytes)};
+}
+
+TCaptions ReadLanguage(const std::filesystem::path& workingFolder, std::string_view languageName)
+{
+    const TIniFile ini = ReadLanguageFile(workingFolder, languageName);
+    return ReadLanguageFromBytes(ini.Bytes());
 }
 
 }  // namespace kovra

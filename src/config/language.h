@@ -3,6 +3,8 @@
 // buttons. A missing file or key leaves the built-in caption.
 #pragma once
 
+#include "config/ini.h"
+
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -22,5 +24,8 @@ struct TCaptions {
 // languageName is "язык" of the settings, CP1251. Never fails.
 TCaptions ReadLanguage(const std::filesystem::path& workingFolder, std::string_view languageName);
 TCaptions ReadLanguageFromBytes(std::string_view bytes);
+
+// The whole language file, for texts beyond the captions; empty when missing.
+TIniFile ReadLanguageFile(const std::filesystem::path& workingFolder, std::string_view languageName);
 
 }  // namespace kovra

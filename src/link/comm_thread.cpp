@@ -3,6 +3,7 @@
 #include "config/model.h"
 #include "config/time_of_day.h"
 #include "link/port_name.h"
+#include "platform/serial_device.h"
 #include "platform/serial_tune.h"
 
 #include <QCoreApplication>
@@ -12,6 +13,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cmath>
 #include <mutex>
 #include <span>
 
@@ -117,6 +119,53 @@ void Stamp(TCycleSample& entry, qint64 msecsSinceEpoch)
 
 }  // namespace
 
+TRecentValues::TRecentValues(std::size_t capacity) : m_Capacity(std::max<std::size_t>(capacity, 1))
+{
+    m_Ring.reserve(m_Capacity);
+}
+
+void TRecentValues::Add(double value)
+{
+    std::lock_guard lock(m_Mutex);
+    if (m_Ring.size() < m_Capacity) {
+        m_Ring.push_back(value);
+        return;
+    }
+    m_Ring[m_Next] = value;
+    m_Next = (m_Next + 1) % m_Capacity;
+}
+
+std::vector<double> TRecentValues::Values() const
+{
+    std::lock_guard lock(m_Mutex);
+    std::vector<double> out;
+    out.reserve(m_Ring.size());
+    // Once full, m_Next is the oldest value.
+    out.insert(out.end(), m_Ring.begin() + std::ptrdiff_t(m_Next), m_Ring.end());
+    out.insert(out.end(), m_Ring.begin(), m_Ring.begin() + std::ptrdiff_t(m_Next));
+    return out;
+}
+
+double Percentile(std::vector<double> values, double q)
+{
+    if (values.empty())
+        return 0;
+    std::sort(values.begin(), values.end());
+    const double pos = std::clamp(q, 0.0, 1.0) * double(values.size() - 1);
+    const std::size_t below = static_cast<std::size_t>(std::floor(pos));
+    const std::size_t above = std::min(below + 1, values.size() - 1);
+    return values[below] + (pos - double(below)) * (values[above] - values[below]);
+}
+
+TValueSummary Summarize(const std::vector<double>& values)
+{
+    TValueSummary s;
+    s.Count = values.size();
+    s.Median = Percentile(values, 0.5);
+    s.P90 = Percentile(values, 0.9);
+    return s;
+}
+
 struct TCommThread::TWorker {
     explicit TWorker(const TCommSettings& settings) : Protocol(PollConfigOf(settings)) {}
 
@@ -131,6 +180,7 @@ struct TCommThread::TWorker {
     bool PollingStarted = false;   // a request was asked for: repeat it when the port reopens
     bool FailureReported = false;  // the current outage has been reported once
     bool EverOpened = false;
+    bool LatencyNoticeGiven = false;  // once per run, not per reopen
     int UnconfirmedErrors = 0;   // since the last byte read
     int ReadThreshold = 0;       // bytes the port waits for before it wakes us; 0 unknown
     bool ThresholdWorks = true;  // the platform lets us set it
@@ -343,6 +393,7 @@ void TCommThread::OpenPort()
     opened.Text = w.Device;
     Stamp(opened, now);
     Push(std::move(opened));
+    TuneAdapter();
 
     // Polling resumes with the request that was pending when the port went away.
     if (w.PollingStarted && w.Protocol.HasAreas()) {
@@ -355,6 +406,25 @@ void TCommThread::OpenPort()
         Push(std::move(resend));
     }
     RestartWatchdog();
+}
+
+void TCommThread::TuneAdapter()
+{
+    TWorker& w = *m_Worker;
+    // A driver without the flag (a pseudo-terminal, a built-in port) simply
+    // keeps its own pace.
+    SetLowLatency(NativeHandle(w.Port));
+    const QByteArray utf8 = w.Device.toUtf8();
+    const std::filesystem::path device(
+        std::u8string(reinterpret_cast<const char8_t*>(utf8.constData()), std::size_t(utf8.size())));
+    if (LowerLatencyTimer(device, m_Settings.SysfsRoot) != TLatencyTune::NotWritable || w.LatencyNoticeGiven)
+        return;
+    w.LatencyNoticeGiven = true;
+    TCycleSample note;
+    note.Kind = TCycleSample::TKind::Notice;
+    note.Text = QString::fromStdString(LatencyAdvice(ReadLatencyTimer(device, m_Settings.SysfsRoot)));
+    Stamp(note, QDateTime::currentMSecsSinceEpoch());
+    Push(std::move(note));
 }
 
 void TCommThread::CheckPortLost(const QString& reason)
@@ -409,11 +479,12 @@ void TCommThread::ReadPort()
         const qint64 n = w.Port.read(reinterpret_cast<char*>(chunk.data()), qint64(chunk.size()));
         if (n <= 0)
             break;
+        const auto readAt = std::chrono::steady_clock::now();
         w.UnconfirmedErrors = 0;
         const TPollProtocol::TStep step =
             w.Protocol.OnBytes(std::span<const std::uint8_t>(chunk.data(), std::size_t(n)));
         if (step.ReplyTaken) {
-            TakeReply(step.CycleDone);
+            TakeReply(step.CycleDone, readAt);
             return;  // the next request purged whatever followed the reply
         }
     }
@@ -441,13 +512,14 @@ void TCommThread::UpdateReadThreshold()
     SetSerialReadThreshold(NativeHandle(w.Port), 1);
 }
 
-void TCommThread::TakeReply(bool cycleDone)
+void TCommThread::TakeReply(bool cycleDone, std::chrono::steady_clock::time_point replyRead)
 {
     TWorker& w = *m_Worker;
     const qint64 arrival = QDateTime::currentMSecsSinceEpoch();
     RestartWatchdog();
-    if (!StopRequested())
-        SendFrame(TPollProtocol::TFrameKind::Request);
+    if (!StopRequested() && SendFrame(TPollProtocol::TFrameKind::Request))
+        m_Turnarounds.Add(
+            std::chrono::duration<double, std::micro>(std::chrono::steady_clock::now() - replyRead).count());
     if (cycleDone) {
         TCycleSample sample;
         sample.Kind = TCycleSample::TKind::Cycle;
@@ -468,23 +540,24 @@ void TCommThread::RestartWatchdog()
         w.Timer1.stop();
 }
 
-void TCommThread::SendFrame(TPollProtocol::TFrameKind kind)
+bool TCommThread::SendFrame(TPollProtocol::TFrameKind kind)
 {
     TWorker& w = *m_Worker;
     if (!w.Open || w.LostPending)
-        return;
+        return false;
     w.Port.clear(QSerialPort::Input);
     const std::span<const std::uint8_t> frame = w.Protocol.BeginSend(kind);
     UpdateReadThreshold();  // before the write: the reply may come at once
     if (frame.empty())
-        return;
-    w.Port.write(reinterpret_cast<const char*>(frame.data()), qint64(frame.size()));
+        return false;
+    const bool written = w.Port.write(reinterpret_cast<const char*>(frame.data()), qint64(frame.size())) > 0;
 #ifndef _WIN32
     // Hands the frame to the driver now instead of on the next pass of the
     // event loop. (On Windows flush() waits until the bytes have left, which
     // flow control could stretch without end; there the loop writes it.)
     w.Port.flush();
 #endif
+    return written;
 }
 
 void TCommThread::SendRequestNow()

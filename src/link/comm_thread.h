@@ -11,15 +11,23 @@
 // Hand-over to the consumer (the window, or a headless tool): the worker
 // assembles the sample buffer itself from its own copy of the areas. After the
 // last area of a cycle it appends a copy of the whole sample, stamped with its
-// arrival time, to a mutex-protected FIFO; re-sends by the watchdog and port
-// state changes go into the same FIFO as entries of their own, so the consumer
-// sees everything in the order it happened. Whenever the FIFO goes from empty
+// arrival time, to a mutex-protected FIFO; re-sends by the watchdog, port
+// state changes and notices about the adapter go into the same FIFO as entries
+// of their own, so the consumer sees everything in the order it happened. Whenever the FIFO goes from empty
 // to non-empty the worker posts one QEvent of type WM_CYCLE_DONE (2024) to the
 // consumer. On that event the consumer calls TakeSample() until it returns
 // false. The worker never waits for the consumer; a consumer that falls more
 // than kMaxQueuedSamples entries behind loses the oldest ones (counted in
 // DroppedSamples()), unless it asked the FIFO to keep everything
 // (SetKeepAll: a recording consumer, which must see every cycle).
+//
+// Measurements that are not entries (the counters, the recent turnarounds)
+// are read by any thread at any time.
+//
+// USB adapters: after each open the worker asks the driver for low latency
+// and lowers the adapter's latency timer to 1 ms where it may. A timer it may
+// not lower costs most of the cycle rate, so the run gets one Notice entry
+// with the fix (once per run, however often the port reopens).
 //
 // Life cycle: construct, Configure(), SetConsumer(), Start(), then
 // SendRequest() for the first request; Stop() (also run by the destructor)
@@ -35,8 +43,10 @@
 #include <QThread>
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <deque>
+#include <filesystem>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -67,6 +77,8 @@ struct TCommSettings {
     // such an interval never fires.
     std::int32_t ReplyTimeout = 1000;
     int ReconnectInterval = 1000;  // ms between attempts to open the port
+    // Where the adapters' latency timers are found; tests lay out a folder like it.
+    std::filesystem::path SysfsRoot = "/sys";
 };
 
 // The worker's settings from the loaded settings file.
@@ -79,6 +91,7 @@ struct TCycleSample {
         Resend,    // the watchdog (or a reopened port) sent Frame again: LastCycleTime := Time
         PortLost,  // the port could not be opened or went away; Text says why
         PortOpen,  // the port is open; Text names the device
+        Notice,    // something about the adapter worth telling once; Text says what and the fix
     };
     TKind Kind = TKind::Cycle;
     QDateTime Time;         // local time of arrival (or of the re-send)
@@ -87,6 +100,32 @@ struct TCycleSample {
     TPollProtocol::TFrameKind Frame = TPollProtocol::TFrameKind::None;  // of a Resend
     QString Text;
 };
+
+// The most recent values of a measurement, written by one thread and read by
+// any: old values make room for new ones, so it never grows.
+class TRecentValues {
+public:
+    static constexpr std::size_t kDefaultCapacity = 256;
+    explicit TRecentValues(std::size_t capacity = kDefaultCapacity);
+    void Add(double value);
+    std::vector<double> Values() const;  // oldest first
+
+private:
+    mutable std::mutex m_Mutex;
+    std::vector<double> m_Ring;
+    std::size_t m_Capacity;
+    std::size_t m_Next = 0;
+};
+
+struct TValueSummary {
+    std::size_t Count = 0;
+    double Median = 0;
+    double P90 = 0;
+};
+
+// The q-quantile (0..1), linear between the two nearest ranks; 0 for no values.
+double Percentile(std::vector<double> values, double q);
+TValueSummary Summarize(const std::vector<double>& values);
 
 class TCommThread : public QThread {
     Q_OBJECT
@@ -128,6 +167,9 @@ public:
     // Times the worker woke for received bytes: about once per reply where the
     // platform can wait for a byte count (Linux), once per byte or so elsewhere.
     std::uint64_t Wakeups() const { return m_Wakeups.load(std::memory_order_relaxed); }
+    // The host's turnaround in microseconds, from the read that completed a
+    // reply to the write of the next request, over the recent replies.
+    TValueSummary Turnaround() const { return Summarize(m_Turnarounds.Values()); }
 
 protected:
     void run() override { Execute(); }
@@ -141,10 +183,11 @@ private:
     void OpenPort();
     void CheckPortLost(const QString& reason);
     void PortLost(const QString& reason);
+    void TuneAdapter();
     void ReadPort();
     void UpdateReadThreshold();
-    void TakeReply(bool cycleDone);
-    void SendFrame(TPollProtocol::TFrameKind kind);
+    void TakeReply(bool cycleDone, std::chrono::steady_clock::time_point replyRead);
+    bool SendFrame(TPollProtocol::TFrameKind kind);
     void SendRequestNow();
     void SendWakeUp();
     void Timer1Timer();
@@ -165,6 +208,7 @@ private:
     std::atomic<std::uint64_t> m_Dropped{0};
     std::atomic<std::uint64_t> m_Wakeups{0};
     std::atomic<bool> m_KeepAll{false};
+    TRecentValues m_Turnarounds;
 
     std::mutex m_QueueMutex;
     std::deque<TCycleSample> m_Queue;

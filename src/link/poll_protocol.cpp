@@ -27,6 +27,77 @@ TLineSettings LineSettingsFor(bool obdMode)
     return line;
 }
 
+std::size_t AreaWireBytes(std::size_t length, std::uint8_t preambleLength)
+{
+    return kRequestFrameLength + preambleLength + kReplyOverhead + length;
+}
+
+std::size_t CycleWireBytes(const std::vector<TArea>& areas, std::uint8_t preambleLength)
+{
+    std::size_t bytes = 0;
+    for (const TArea& a : areas)
+        bytes += AreaWireBytes(a.Length, preambleLength);
+    return bytes;
+}
+
+double CycleWireLimit(std::uint32_t baud, const std::vector<TArea>& areas, std::uint8_t preambleLength)
+{
+    const std::size_t bytes = CycleWireBytes(areas, preambleLength);
+    if (bytes == 0 || baud == 0)
+        return 0;
+    return double(baud) / 10.0 / double(bytes);
+}
+
+double PercentOfWireLimit(double cyclesPerSecond, std::uint32_t baud, const std::vector<TArea>& areas,
+                          std::uint8_t preambleLength)
+{
+    const double limit = CycleWireLimit(baud, areas, preambleLength);
+    return limit > 0 ? 100.0 * cyclesPerSecond / limit : 0;
+}
+
+std::vector<TAreaMerge> MergeableAreas(const std::vector<TArea>& areas, std::uint8_t preambleLength)
+{
+    const std::size_t cap = std::min(kMaxAreaLength, LargestReceivableArea(preambleLength != 0));
+    std::vector<std::size_t> order(areas.size());
+    for (std::size_t i = 0; i < order.size(); ++i)
+        order[i] = i;
+    std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
+        return areas[a].Address != areas[b].Address ? areas[a].Address < areas[b].Address
+                                                    : areas[a].Length < areas[b].Length;
+    });
+
+    const std::size_t before = CycleWireBytes(areas, preambleLength);
+    std::vector<TAreaMerge> out;
+    TAreaMerge group;
+    std::size_t end = 0;  // one past the group's last address, not wrapped
+    std::size_t separateBytes = 0;
+    const auto close = [&] {
+        if (group.Areas.size() >= 2) {
+            group.Length = end - group.Address;
+            group.BytesBefore = before;
+            group.BytesAfter = before - separateBytes + AreaWireBytes(group.Length, preambleLength);
+            out.push_back(group);
+        }
+        group = TAreaMerge{};
+        separateBytes = 0;
+    };
+    for (const std::size_t i : order) {
+        const TArea& a = areas[i];
+        const std::size_t aEnd = std::size_t{a.Address} + a.Length;
+        const bool joins = !group.Areas.empty() && a.Address <= end && std::max(end, aEnd) - group.Address <= cap;
+        if (!joins) {
+            close();
+            group.Address = a.Address;
+            end = aEnd;
+        }
+        group.Areas.push_back(i);
+        end = std::max(end, aEnd);
+        separateBytes += AreaWireBytes(a.Length, preambleLength);
+    }
+    close();
+    return out;
+}
+
 TPollProtocol::TPollProtocol(TPollConfig config) : m_Config(std::move(config))
 {
     // Counts and indexes are 8-bit; a preamble is either there (5 bytes) or not.

@@ -50,6 +50,34 @@ struct TPollConfig {
 
 TLineSettings LineSettingsFor(bool obdMode);
 
+// What the line itself costs. Each area takes its request and its whole reply
+// (preamble, two leading bytes, payload, trailing byte); a byte is 10 bits on
+// the wire (start, 8 data, stop) and the line has no gaps, so this is the
+// ceiling no host or ECU can beat.
+std::size_t AreaWireBytes(std::size_t length, std::uint8_t preambleLength);
+std::size_t CycleWireBytes(const std::vector<TArea>& areas, std::uint8_t preambleLength);
+// Cycles per second the line allows; 0 without areas or speed.
+double CycleWireLimit(std::uint32_t baud, const std::vector<TArea>& areas, std::uint8_t preambleLength);
+// A measured cycle rate as a percentage of that limit; 0 when there is none.
+double PercentOfWireLimit(double cyclesPerSecond, std::uint32_t baud, const std::vector<TArea>& areas,
+                          std::uint8_t preambleLength);
+
+// Areas that touch or overlap in the ECU's memory and could be polled as one
+// request: every area saves the framing of its request and reply.
+struct TAreaMerge {
+    std::vector<std::size_t> Areas;  // indexes into the configured areas, by address
+    std::uint8_t Address = 0;        // of the merged area
+    std::size_t Length = 0;
+    std::size_t BytesBefore = 0;  // wire bytes of a whole cycle as configured...
+    std::size_t BytesAfter = 0;   // ...and with these areas merged
+    double SpeedUp() const { return BytesAfter ? double(BytesBefore) / double(BytesAfter) : 1.0; }
+};
+
+// One entry per group of two or more areas that can be merged, lowest address
+// first. A merged area never grows past what one request can ask for and the
+// receive buffer can hold.
+std::vector<TAreaMerge> MergeableAreas(const std::vector<TArea>& areas, std::uint8_t preambleLength);
+
 class TPollProtocol {
 public:
     enum class TFrameKind : std::uint8_t { None, Request, WakeUp };

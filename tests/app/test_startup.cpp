@@ -4,8 +4,8 @@
 #include "app/KovraLoggerU.h"
 #include "config/cp1251.h"
 #include "record/recorder.h"
-#include "../platform/full_disk.h"
-#include "../record/record_test_util.h"
+#include "support/full_disk.h"
+#include "support/record_test_util.h"
 
 #include <QApplication>
 #include <QDir>
@@ -269,13 +269,3 @@ TEST_F(StartupTest, AJournalThatCannotBeWrittenShowsOneBoxNotOnePerCycle)
 }
 
 }  // namespace
-
-int main(int argc, char** argv)
-{
-    // Test discovery runs the binary outside ctest's environment.
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    ::testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
-}

@@ -9,20 +9,8 @@ using namespace kovra;
 
 namespace {
 
-void EnsureApp()
-{
-    if (QCoreApplication::instance())
-        return;
-    static int argc = 1;
-    static char arg0[] = "kovra-app-test";
-    static char* argv[] = {arg0, nullptr};
-    static QApplication* app = new QApplication(argc, argv);
-    (void)app;
-}
-
 TEST(StripLog, CreatedFromSettingsSpanningItsColumnAndShowingItsFirstStep)
 {
-    EnsureApp();
     QWidget box;
     auto* column = new QVBoxLayout(&box);
     column->setContentsMargins(0, 0, 0, 0);
@@ -66,7 +54,6 @@ TEST(StripLog, CreatedFromSettingsSpanningItsColumnAndShowingItsFirstStep)
 
 TEST(StripLog, MomentChartIsLookedUpSafely)
 {
-    EnsureApp();
     TAllData d;
     TLog a, b;
     d.Loggers = {&a, &b};

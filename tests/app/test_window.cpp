@@ -130,13 +130,3 @@ TEST_F(WindowTest, OnlyOneErrorBoxAtATime)
 }
 
 }  // namespace
-
-int main(int argc, char** argv)
-{
-    // Test discovery runs the binary outside ctest's environment.
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    ::testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
-}

@@ -1,12 +1,12 @@
 // kovra poll, record and export given what they cannot use: each says so in
 // one line naming the file and the reason, and exits with a failure.
 #include "config/cp1251.h"
+#include "support/tool_run.h"
 
 #include <gtest/gtest.h>
 
 #include <QDir>
 #include <QFile>
-#include <QProcess>
 #include <QStringList>
 #include <QTemporaryDir>
 
@@ -14,27 +14,8 @@ namespace {
 
 #ifdef KOVRA_TOOL
 
-struct TRun {
-    int Code = -1;
-    QString Out;
-    QStringList ErrLines;
-};
-
-TRun RunTool(const QStringList& args, int timeoutMs = 20000)
-{
-    QProcess p;
-    p.start(KOVRA_TOOL, args);
-    TRun r;
-    if (!p.waitForFinished(timeoutMs)) {
-        p.kill();
-        p.waitForFinished();
-        return r;
-    }
-    r.Code = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -2;
-    r.Out = QString::fromUtf8(p.readAllStandardOutput());
-    r.ErrLines = QString::fromUtf8(p.readAllStandardError()).split('\n', Qt::SkipEmptyParts);
-    return r;
-}
+using kovra::test::RunTool;
+using kovra::test::TToolRun;
 
 void Put(const QString& file, const QByteArray& bytes)
 {
@@ -50,9 +31,9 @@ QByteArray Get(const QString& file)
 }
 
 // The one line of standard error, or a description of what came instead.
-QString OneLine(const TRun& r)
+QString OneLine(const TToolRun& r)
 {
-    return r.ErrLines.size() == 1 ? r.ErrLines[0] : "<" + QString::number(r.ErrLines.size()) + " lines: " + r.ErrLines.join(" | ") + ">";
+    return r.ErrLines().size() == 1 ? r.ErrLines()[0] : "<" + QString::number(r.ErrLines().size()) + " lines: " + r.ErrLines().join(" | ") + ">";
 }
 
 class ToolMessages : public ::testing::Test {
@@ -86,13 +67,13 @@ TEST_F(ToolMessages, ASettingsFolderThatIsNotThereIsRefused)
                                     QStringList{"poll", "--settings", missing, "--seconds", "0.2"},
                                     QStringList{"record", "--settings", missing, "--duration", "0.2"}}) {
         SCOPED_TRACE(args.join(' ').toStdString());
-        const TRun r = RunTool(args);
+        const TToolRun r = RunTool(args);
         EXPECT_NE(r.Code, 0);
         EXPECT_TRUE(OneLine(r).contains(missing) && OneLine(r).contains("does not exist")) << OneLine(r).toStdString();
         EXPECT_EQ(r.Out, "");
     }
     // A file given as the folder.
-    const TRun r = RunTool({"export", In("run.xlg"), "--settings", In("run.xlg")});
+    const TToolRun r = RunTool({"export", In("run.xlg"), "--settings", In("run.xlg")});
     EXPECT_NE(r.Code, 0);
     EXPECT_TRUE(OneLine(r).contains(In("run.xlg")) && OneLine(r).contains("not a folder")) << OneLine(r).toStdString();
 }
@@ -107,7 +88,7 @@ TEST_F(ToolMessages, ASetIniThatIsAFolderIsRefusedNotTakenForMissing)
                                     QStringList{"record", "--settings", dir.path(), "--duration", "0.2"},
                                     QStringList{"export", In("run.xlg"), "--settings", dir.path()}}) {
         SCOPED_TRACE(args.join(' ').toStdString());
-        const TRun r = RunTool(args);
+        const TToolRun r = RunTool(args);
         EXPECT_NE(r.Code, 0);
         const QString line = OneLine(r);
         EXPECT_TRUE(line.contains("set.ini") && line.contains("is a folder")) << line.toStdString();
@@ -126,7 +107,7 @@ TEST_F(ToolMessages, ALogThatCannotBeReadIsNamedWithTheReason)
     for (const TCase& c : {TCase{dir.path(), "folder"}, TCase{In("missing.xlg"), "No such file"},
                            TCase{In("run.xlg") + "/inner.xlg", "directory"}}) {
         SCOPED_TRACE(c.Log.toStdString());
-        const TRun r = RunTool({"export", c.Log, "--settings", dir.path()});
+        const TToolRun r = RunTool({"export", c.Log, "--settings", dir.path()});
         EXPECT_EQ(r.Code, 1);
         const QString line = OneLine(r);
         EXPECT_TRUE(line.startsWith("kovra export: cannot read " + c.Log + ": ")) << line.toStdString();
@@ -138,10 +119,10 @@ TEST_F(ToolMessages, ALogThatCannotBeReadIsNamedWithTheReason)
 TEST_F(ToolMessages, PollSaysSoWhenThePortNeverOpened)
 {
     WriteSettingsAndLog();
-    const TRun r = RunTool({"poll", "--settings", dir.path(), "--port", In("no-such-tty"), "--seconds", "0.5"});
+    const TToolRun r = RunTool({"poll", "--settings", dir.path(), "--port", In("no-such-tty"), "--seconds", "0.5"});
     EXPECT_EQ(r.Code, 1);
-    ASSERT_FALSE(r.ErrLines.isEmpty());
-    const QString last = r.ErrLines.last();
+    ASSERT_FALSE(r.ErrLines().isEmpty());
+    const QString last = r.ErrLines().last();
     EXPECT_TRUE(last.startsWith("kovra poll: the port never opened: ") && last.contains(In("no-such-tty")))
         << last.toStdString();
 }
@@ -153,7 +134,7 @@ TEST_F(ToolMessages, AFailedExportLeavesTheCsvThatWasThere)
     Put(In("out.csv"), before);
     // A log of another sample length.
     Put(In("other.xlg"), QByteArray("\x03\x0A\x00\x00\x00\x01\x02\x03", 8));
-    TRun r = RunTool({"export", In("other.xlg"), "--settings", dir.path(), "-o", In("out.csv")});
+    TToolRun r = RunTool({"export", In("other.xlg"), "--settings", dir.path(), "-o", In("out.csv")});
     EXPECT_EQ(r.Code, 1);
     EXPECT_TRUE(OneLine(r).contains(In("other.xlg")) && OneLine(r).contains("3 bytes long")) << OneLine(r).toStdString();
     EXPECT_EQ(Get(In("out.csv")), before);
@@ -166,9 +147,9 @@ TEST_F(ToolMessages, AFailedExportLeavesTheCsvThatWasThere)
 
     // And the export that works replaces it, telling of the cut-short record.
     r = RunTool({"export", In("run.xlg"), "--settings", dir.path(), "-o", In("out.csv")});
-    ASSERT_EQ(r.Code, 0) << r.ErrLines.join('\n').toStdString();
+    ASSERT_EQ(r.Code, 0) << r.ErrLines().join('\n').toStdString();
     EXPECT_EQ(Get(In("out.csv")), "time,a,b\n10:00:00.000,5,12\n10:00:01.000,7,16\n");
-    EXPECT_TRUE(r.ErrLines.join('\n').contains("cut short (2 bytes)"));
+    EXPECT_TRUE(r.ErrLines().join('\n').contains("cut short (2 bytes)"));
     EXPECT_EQ(QDir(dir.path()).entryList({"*.tmp"}, QDir::Files | QDir::Hidden).size(), 0);
 }
 

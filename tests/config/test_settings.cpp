@@ -1,6 +1,6 @@
 #include "config/format.h"
 #include "config/settings.h"
-#include "settings_text.h"
+#include "support/settings_text.h"
 
 #include <QTemporaryDir>
 #include <gtest/gtest.h>

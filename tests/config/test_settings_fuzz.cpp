@@ -5,7 +5,7 @@
 #include "config/settings.h"
 #include "config/settings_keys.h"
 #include "formcomp/formula.h"
-#include "settings_text.h"
+#include "support/settings_text.h"
 
 #include <gtest/gtest.h>
 

@@ -5,7 +5,7 @@
 #include "config/settings.h"
 #include "config/settings_keys.h"
 #include "config/sums.h"
-#include "settings_text.h"
+#include "support/settings_text.h"
 
 #include <QTemporaryDir>
 #include <gtest/gtest.h>

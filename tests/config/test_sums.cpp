@@ -2,9 +2,9 @@
 #include "config/ini.h"
 #include "config/language.h"
 #include "config/sums.h"
-#include "settings_text.h"
-#include "../platform/failing_replace.h"
-#include "../platform/full_disk.h"
+#include "support/settings_text.h"
+#include "support/failing_replace.h"
+#include "support/full_disk.h"
 
 #include <QDir>
 #include <QFile>

@@ -276,7 +276,6 @@ TEST(Canvas, MaskTurnsOneColourWhiteAndTheRestBlack)
 
 TEST(Canvas, TextCellIsPlacedByItsTopLeftCorner)
 {
-    kovra::testing::EnsureGuiApp();
     for (int h : {8, 10, 13, 20}) {
         QImage img = MakePicture(120, 60, kBack);
         Canvas cv(&img);
@@ -320,7 +319,6 @@ TEST(Canvas, TextCellIsPlacedByItsTopLeftCorner)
 // background, and only those.
 TEST(Canvas, TextIsSmoothedInGrayscale)
 {
-    kovra::testing::EnsureGuiApp();
     for (bool cached : {true, false}) {
         SetGlyphCacheEnabled(cached);
         for (int h : {8, 11, 20}) {
@@ -385,7 +383,6 @@ namespace {
 // font engine draws the whole text.
 TEST(Canvas, CachedGlyphsDrawNumbersAsTheFontEngineDoes)
 {
-    kovra::testing::EnsureGuiApp();
     const QString texts[] = {"0.00", "-123.45", "1.2346E10", "NAN", "-INF", "7,50", "99999.99",
                              "11:1", "+0"};
     struct Font {

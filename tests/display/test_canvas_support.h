@@ -1,26 +1,14 @@
-// Helpers shared by the drawing tests: an offscreen GUI application (fonts
-// need one) and pixel access in the model's 0x00BBGGRR colours.
+// Helpers shared by the drawing tests: pixel access in the model's 0x00BBGGRR
+// colours. Their main() (tests/support) makes the GUI application fonts need.
 #pragma once
 
 #include "display/canvas.h"
 
-#include <QGuiApplication>
 #include <QImage>
 
 #include <algorithm>
 
 namespace kovra::testing {
-
-inline void EnsureGuiApp()
-{
-    if (QCoreApplication::instance())
-        return;
-    static int argc = 1;
-    static char arg0[] = "kovra-display-test";
-    static char* argv[] = {arg0, nullptr};
-    static QGuiApplication* app = new QGuiApplication(argc, argv);
-    (void)app;
-}
 
 // The pixel at (x, y) as 0x00BBGGRR.
 inline TColor At(const QImage& img, int x, int y)

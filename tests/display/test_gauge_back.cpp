@@ -302,12 +302,3 @@ TEST_F(GaugeBack, GaugesWithoutScaleOrOutOfRangeSettingsStayDefined) {
 
 }  // namespace
 }  // namespace kovra
-
-int main(int argc, char** argv) {
-    // Fonts need a GUI application; test discovery runs without a display.
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    QGuiApplication app(argc, argv);
-    ::testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
-}

@@ -23,7 +23,6 @@ class MomentChart : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        kovra::testing::EnsureGuiApp();
         SetDecimalSeparatorForTesting('.');
         chart.MaxValue = 8000;
         chart.FormulaIndex = 0;

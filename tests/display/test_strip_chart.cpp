@@ -33,7 +33,6 @@ class StripChart : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        kovra::testing::EnsureGuiApp();
         SetDecimalSeparatorForTesting('.');
         Style(chart.canvas(), 10);
         chart.LabelText = "k0";

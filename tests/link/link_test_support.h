@@ -58,12 +58,12 @@ public:
     }
     std::size_t Count(TCycleSample::TKind kind) const { return Of(kind).size(); }
 
-    // The entries in order, one letter each: C cycle, R re-send, L lost, O open.
+    // The entries in order, one letter each: C cycle, R re-send, L lost, O open, N notice.
     std::string Trace() const
     {
         std::string out;
         for (const TCycleSample& s : Taken)
-            out += "CRLO"[static_cast<int>(s.Kind)];
+            out += "CRLON"[static_cast<int>(s.Kind)];
         return out;
     }
 

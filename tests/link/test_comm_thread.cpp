@@ -1,6 +1,7 @@
 // The serial worker against the simulated ECU over a pseudo-terminal.
 #include "link/comm_thread.h"
-#include "link/sim_ecu.h"
+#include "config/settings.h"
+#include "sim/sim_ecu.h"
 #include "link_test_support.h"
 #include "platform/pty.h"
 
@@ -10,6 +11,8 @@
 #include <QElapsedTimer>
 #include <QTemporaryDir>
 
+#include <filesystem>
+#include <fstream>
 #include <memory>
 
 namespace kovra {
@@ -386,6 +389,164 @@ TEST_F(CommThreadTest, StopWhileWaitingForThePortIsPrompt)
     comm->Stop();
     EXPECT_LT(stop.elapsed(), 500);
     EXPECT_FALSE(comm->isRunning());
+}
+
+// A USB adapter whose latency timer cannot be lowered: one notice with the
+// fix, and no second one when the port comes back. (The pseudo-terminal
+// stands in for the adapter through a folder laid out like sysfs.)
+TEST_F(CommThreadTest, UnwritableLatencyTimerIsNoticedOncePerRun)
+{
+    namespace fs = std::filesystem;
+    StartSim();
+    const fs::path root = fs::path(dir.path().toStdString()) / "sys";
+    // The kernel refuses writes to /proc/version even from root.
+    const auto fakeAdapter = [&](const std::string& device) {
+        const fs::path attr = root / "class/tty" / fs::path(device).filename() / "device/latency_timer";
+        fs::create_directories(attr.parent_path());
+        std::error_code ec;
+        fs::create_symlink("/proc/version", attr, ec);
+        return attr;
+    };
+    const fs::path attr = fakeAdapter(sim->DevicePath());
+    TCommSettings s = Settings({{0x10, 0, 8}}, true, 300);
+    s.SysfsRoot = root;
+    StartComm(s);
+    ASSERT_TRUE(WaitCycles(3, 3000));
+    const auto notices = sink.Of(Kind::Notice);
+    ASSERT_EQ(notices.size(), 1u) << sink.Trace();
+    EXPECT_NE(notices[0].Text.toStdString().find(attr.string()), std::string::npos) << notices[0].Text.toStdString();
+    EXPECT_TRUE(notices[0].Text.contains("udev")) << notices[0].Text.toStdString();
+    EXPECT_EQ(sink.Trace().substr(0, 2), "ON") << "told right after the port opened";
+
+    sim->Unplug(300);
+    ASSERT_TRUE(test::WaitUntil([&] { return sim->Unplugs() == 1 && sim->PortUp(); }, 2000));
+    fakeAdapter(sim->DevicePath());  // the terminal may come back under another number
+    ASSERT_TRUE(test::WaitUntil([&] { return comm->Reopens() == 1; }, 2500));
+    const std::size_t cycles = sink.Count(Kind::Cycle);
+    ASSERT_TRUE(WaitCycles(cycles + 2, 2500));
+    EXPECT_EQ(sink.Count(Kind::Notice), 1u) << sink.Trace();
+}
+
+// A timer that may be written is set to 1 ms without a word; the host's
+// turnaround is measured on every reply.
+TEST_F(CommThreadTest, WritableLatencyTimerIsLoweredSilentlyAndTurnaroundIsMeasured)
+{
+    namespace fs = std::filesystem;
+    StartSim();
+    const fs::path root = fs::path(dir.path().toStdString()) / "sys";
+    const fs::path attr = root / "class/tty" / fs::path(sim->DevicePath()).filename() / "device/latency_timer";
+    fs::create_directories(attr.parent_path());
+    std::ofstream(attr) << "16\n";
+    TCommSettings s = Settings({{0x10, 0, 4}, {0x40, 4, 4}});
+    s.SysfsRoot = root;
+    EXPECT_EQ(TCommThread().Turnaround().Count, 0u);
+    StartComm(s);
+    ASSERT_TRUE(WaitCycles(10, 3000));
+    StopComm();
+    EXPECT_EQ(sink.Count(Kind::Notice), 0u) << sink.Trace();
+    std::ifstream in(attr);
+    int ms = -1;
+    in >> ms;
+    EXPECT_EQ(ms, 1);
+
+    const TValueSummary turn = comm->Turnaround();
+    EXPECT_GE(turn.Count, 19u) << "one per reply that was followed by a request";
+    EXPECT_LE(turn.Count, TRecentValues::kDefaultCapacity);
+    EXPECT_GT(turn.Median, 0);
+    EXPECT_LE(turn.Median, turn.P90);
+    EXPECT_LT(turn.P90, 100000) << "a tenth of a second from reply to request";
+}
+
+TEST(RecentValues, MedianAndNinetiethPercentileOfKnownSets)
+{
+    EXPECT_EQ(Summarize({}).Count, 0u);
+    EXPECT_EQ(Summarize({}).Median, 0);
+    const TValueSummary one = Summarize({42});
+    EXPECT_EQ(one.Median, 42);
+    EXPECT_EQ(one.P90, 42);
+    // Order does not matter; between ranks the value is interpolated.
+    const TValueSummary ten = Summarize({7, 3, 10, 1, 9, 2, 8, 5, 4, 6});
+    EXPECT_EQ(ten.Count, 10u);
+    EXPECT_DOUBLE_EQ(ten.Median, 5.5);
+    EXPECT_DOUBLE_EQ(ten.P90, 9.1);
+    const TValueSummary odd = Summarize({100, 1, 50, 2, 3});
+    EXPECT_DOUBLE_EQ(odd.Median, 3);
+    EXPECT_DOUBLE_EQ(odd.P90, 80);
+    EXPECT_DOUBLE_EQ(Percentile({1, 2, 3}, 0), 1);
+    EXPECT_DOUBLE_EQ(Percentile({1, 2, 3}, 1), 3);
+    EXPECT_DOUBLE_EQ(Percentile({1, 2, 3}, 7), 3) << "clamped";
+}
+
+TEST(RecentValues, KeepsOnlyTheMostRecentOldestFirst)
+{
+    TRecentValues r(4);
+    EXPECT_TRUE(r.Values().empty());
+    r.Add(1);
+    r.Add(2);
+    EXPECT_EQ(r.Values(), (std::vector<double>{1, 2}));
+    for (int i = 3; i <= 10; ++i)
+        r.Add(i);
+    EXPECT_EQ(r.Values(), (std::vector<double>{7, 8, 9, 10}));
+    r.Add(11);
+    EXPECT_EQ(r.Values(), (std::vector<double>{8, 9, 10, 11}));
+    TRecentValues tiny(0);  // still holds the latest value
+    tiny.Add(5);
+    tiny.Add(6);
+    EXPECT_EQ(tiny.Values(), (std::vector<double>{6}));
+}
+
+TEST(WireLimit, CyclesPerSecondTheLineAllows)
+{
+    const std::vector<TArea> areas = {{0x00, 0, 16}, {0x10, 16, 16}, {0x20, 32, 16}};
+    // Per area: request 5, reply 5 + 2 + 16 + 1 with the preamble.
+    EXPECT_EQ(CycleWireBytes(areas, kPreambleOn), 87u);
+    EXPECT_EQ(CycleWireBytes(areas, 0), 72u);
+    EXPECT_DOUBLE_EQ(CycleWireLimit(9600, areas, kPreambleOn), 960.0 / 87);
+    EXPECT_DOUBLE_EQ(CycleWireLimit(10400, areas, 0), 1040.0 / 72);
+    EXPECT_DOUBLE_EQ(PercentOfWireLimit(960.0 / 87 / 2, 9600, areas, kPreambleOn), 50);
+    EXPECT_DOUBLE_EQ(PercentOfWireLimit(1040.0 / 72, 10400, areas, 0), 100);
+    EXPECT_EQ(CycleWireLimit(9600, {}, kPreambleOn), 0);
+    EXPECT_EQ(PercentOfWireLimit(10, 9600, {}, kPreambleOn), 0);
+    EXPECT_EQ(PercentOfWireLimit(10, 0, areas, kPreambleOn), 0);
+}
+
+TEST(AreaMerge, TheDemosThreeAreasReadAsOneAboutTwiceAsFast)
+{
+    const TSettings demo = LoadSettings(std::filesystem::path(KOVRA_SOURCE_DIR) / "demo");
+    ASSERT_EQ(demo.Data.Areas.size(), 3u);
+    const auto merges = MergeableAreas(demo.Data.Areas, demo.Options.Preamble ? kPreambleOn : 0);
+    ASSERT_EQ(merges.size(), 1u);
+    EXPECT_EQ(merges[0].Areas, (std::vector<std::size_t>{0, 1, 2}));
+    EXPECT_EQ(merges[0].Address, 0x10);
+    EXPECT_EQ(merges[0].Length, 11u);
+    EXPECT_EQ(merges[0].BytesBefore, 50u);
+    EXPECT_EQ(merges[0].BytesAfter, 24u);
+    EXPECT_NEAR(merges[0].SpeedUp(), 2.0, 0.15);
+}
+
+TEST(AreaMerge, OnlyTouchingOrOverlappingAreasThatFitOneRequest)
+{
+    using Merges = std::vector<TAreaMerge>;
+    // Gaps between them: nothing to merge.
+    EXPECT_TRUE(MergeableAreas({{0x10, 0, 4}, {0x20, 4, 4}, {0x15, 8, 2}}, kPreambleOn).empty());
+    EXPECT_TRUE(MergeableAreas({{0x10, 0, 4}}, kPreambleOn).empty());
+    EXPECT_TRUE(MergeableAreas({}, kPreambleOn).empty());
+    // Out of polling order and overlapping: 0x10..0x17 holds area 2 as well.
+    const Merges overlap = MergeableAreas({{0x30, 0, 4}, {0x10, 4, 8}, {0x14, 12, 2}}, 0);
+    ASSERT_EQ(overlap.size(), 1u);
+    EXPECT_EQ(overlap[0].Areas, (std::vector<std::size_t>{1, 2}));
+    EXPECT_EQ(overlap[0].Length, 8u);
+    EXPECT_EQ(overlap[0].BytesBefore, 12u + 16u + 10u);
+    EXPECT_EQ(overlap[0].BytesAfter, 12u + 16u);
+    // Two groups, each reported with its own gain.
+    const Merges two = MergeableAreas({{0x00, 0, 2}, {0x02, 2, 2}, {0x80, 4, 1}, {0x81, 5, 1}}, kPreambleOn);
+    ASSERT_EQ(two.size(), 2u);
+    EXPECT_EQ(two[0].Address, 0x00);
+    EXPECT_EQ(two[1].Address, 0x80);
+    // One request asks for at most 255 bytes.
+    EXPECT_EQ(MergeableAreas({{0x00, 0, 200}, {0xC8, 200, 55}, {0x00, 0, 0}}, kPreambleOn).size(), 1u);
+    const Merges capped = MergeableAreas({{0x00, 0, 200}, {0xC8, 200, 56}}, kPreambleOn);
+    EXPECT_TRUE(capped.empty());
 }
 
 }  // namespace

@@ -1,6 +1,6 @@
 // The simulated ECU's parts without a port: layout file, engine, frames, replies.
-#include "link/sim_memory.h"
-#include "link/sim_responder.h"
+#include "sim/sim_memory.h"
+#include "sim/sim_responder.h"
 
 #include <gtest/gtest.h>
 

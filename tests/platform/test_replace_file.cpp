@@ -1,7 +1,7 @@
 #include "platform/replace_file.h"
 
-#include "failing_replace.h"
-#include "full_disk.h"
+#include "support/failing_replace.h"
+#include "support/full_disk.h"
 
 #include <gtest/gtest.h>
 

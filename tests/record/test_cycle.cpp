@@ -1,7 +1,7 @@
 #include "record/cycle.h"
 
 #include "record/recorder.h"
-#include "record_test_util.h"
+#include "support/record_test_util.h"
 
 #include <gtest/gtest.h>
 

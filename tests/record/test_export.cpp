@@ -1,6 +1,6 @@
 #include "record/log_export.h"
 
-#include "record_test_util.h"
+#include "support/record_test_util.h"
 
 #include <QTemporaryDir>
 #include <gtest/gtest.h>

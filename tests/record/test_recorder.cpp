@@ -2,8 +2,8 @@
 
 #include "platform/files.h"
 #include "record/log_format.h"
-#include "record_test_util.h"
-#include "../platform/full_disk.h"
+#include "support/record_test_util.h"
+#include "support/full_disk.h"
 
 #include <gtest/gtest.h>
 

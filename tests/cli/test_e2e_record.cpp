@@ -2,7 +2,7 @@
 // the export, and a recording killed outright then recovered at the next start.
 #include "config/cp1251.h"
 #include "record/log_format.h"
-#include "record_test_util.h"
+#include "support/record_test_util.h"
 
 #include <gtest/gtest.h>
 

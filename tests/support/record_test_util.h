@@ -1,4 +1,5 @@
-// Helpers shared by the recorder's and the cycle's tests.
+// Helpers shared by the tests of the recorder, the cycle, the export and the
+// window: settings from a text, file bytes, and a storage that fails on demand.
 #pragma once
 
 #include "config/cp1251.h"

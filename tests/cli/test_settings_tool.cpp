@@ -1,13 +1,13 @@
 // The "kovra settings" command, run as the user runs it.
 #include "config/cp1251.h"
-#include "settings_text.h"
+#include "support/settings_text.h"
+#include "support/tool_run.h"
 
 #include <QDir>
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QProcess>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
@@ -15,23 +15,11 @@ using kovra::test::W;
 
 namespace {
 
-struct ToolRun {
-    int code = -1;
-    QString out;
-    QString err;
-};
+using kovra::test::TToolRun;
 
-ToolRun Tool(const QStringList& args)
+TToolRun Tool(const QStringList& args)
 {
-    QProcess p;
-    p.start(KOVRA_TOOL, QStringList{"settings"} + args);
-    ToolRun r;
-    if (!p.waitForFinished(30000))
-        return r;
-    r.code = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -2;
-    r.out = QString::fromUtf8(p.readAllStandardOutput());
-    r.err = QString::fromUtf8(p.readAllStandardError());
-    return r;
+    return kovra::test::RunTool(QStringList{"settings"} + args);
 }
 
 void Put(const QString& file, const std::string& bytes)
@@ -56,11 +44,11 @@ TEST_F(SettingsTool, PrintsTheModelAsUtf8Json)
                                  u8"[формула_0]\nназвание=Обороты\nформула=Переменная0*30\n"
                                  u8"[формула_1]\nкол-во_перем=0\nформула=\n"
                                  u8"[логер_0]\nназвание=Об/мин «ДВС»\nмакс_знач=8000\n"));
-    const ToolRun r = Tool({Folder()});
-    ASSERT_EQ(r.code, 0) << r.err.toStdString();
+    const TToolRun r = Tool({Folder()});
+    ASSERT_EQ(r.Code, 0) << r.Err.toStdString();
     QJsonParseError error;
-    const QJsonObject root = QJsonDocument::fromJson(r.out.toUtf8(), &error).object();
-    ASSERT_EQ(error.error, QJsonParseError::NoError) << r.out.toStdString();
+    const QJsonObject root = QJsonDocument::fromJson(r.Out.toUtf8(), &error).object();
+    ASSERT_EQ(error.error, QJsonParseError::NoError) << r.Out.toStdString();
     EXPECT_TRUE(root["FileFound"].toBool());
     EXPECT_EQ(root["Options"]["PortName"].toString(), "com7");
     const QJsonObject data = root["Data"].toObject();
@@ -83,59 +71,59 @@ TEST_F(SettingsTool, CheckListsProblemsAndRefusedFormulas)
                                  u8"[формула_0]\nформула=Переменная0+\n"
                                  u8"[формула_1]\nформула=2*Переменная0\nотступ_пер_0=9\n"
                                  u8"[Прибор_0]\nМинимум=50\n"));
-    const ToolRun r = Tool({"--check", Folder()});
-    EXPECT_EQ(r.code, 1);
-    const QStringList lines = r.out.split('\n', Qt::SkipEmptyParts);
-    ASSERT_EQ(lines.size(), 3) << r.out.toStdString();
-    EXPECT_TRUE(r.out.contains(QString::fromUtf8("[формула_1] отступ_пер_0 = '9'")));
-    EXPECT_TRUE(r.out.contains(QString::fromUtf8("[Прибор_0] Максимум")));
-    EXPECT_TRUE(r.out.contains(QString::fromUtf8("[формула_0] формула = 'Переменная0+': the formula is refused")));
+    const TToolRun r = Tool({"--check", Folder()});
+    EXPECT_EQ(r.Code, 1);
+    const QStringList lines = r.Out.split('\n', Qt::SkipEmptyParts);
+    ASSERT_EQ(lines.size(), 3) << r.Out.toStdString();
+    EXPECT_TRUE(r.Out.contains(QString::fromUtf8("[формула_1] отступ_пер_0 = '9'")));
+    EXPECT_TRUE(r.Out.contains(QString::fromUtf8("[Прибор_0] Максимум")));
+    EXPECT_TRUE(r.Out.contains(QString::fromUtf8("[формула_0] формула = 'Переменная0+': the formula is refused")));
 }
 
 TEST_F(SettingsTool, CheckOfAGoodFileIsSilent)
 {
     Put(Folder() + "/set.ini", W(u8"[настройки]\nкол-во_формул=1\n[формула_0]\nформула=Переменная0/2\n"));
-    const ToolRun r = Tool({"--check", Folder()});
-    EXPECT_EQ(r.code, 0);
-    EXPECT_TRUE(r.out.isEmpty()) << r.out.toStdString();
+    const TToolRun r = Tool({"--check", Folder()});
+    EXPECT_EQ(r.Code, 0);
+    EXPECT_TRUE(r.Out.isEmpty()) << r.Out.toStdString();
 }
 
 TEST_F(SettingsTool, MissingFileMeansDefaults)
 {
-    const ToolRun r = Tool({Folder()});
-    EXPECT_EQ(r.code, 0);
-    EXPECT_FALSE(QJsonDocument::fromJson(r.out.toUtf8()).object()["FileFound"].toBool());
-    EXPECT_TRUE(r.err.contains("default"));
+    const TToolRun r = Tool({Folder()});
+    EXPECT_EQ(r.Code, 0);
+    EXPECT_FALSE(QJsonDocument::fromJson(r.Out.toUtf8()).object()["FileFound"].toBool());
+    EXPECT_TRUE(r.Err.contains("default"));
 }
 
 TEST_F(SettingsTool, ToolErrorsAreOneLineAndExitTwo)
 {
-    const ToolRun missing = Tool({"--check", Folder() + "/nowhere"});
-    EXPECT_EQ(missing.code, 2);
-    EXPECT_EQ(missing.err.count('\n'), 1) << missing.err.toStdString();
-    EXPECT_TRUE(missing.err.contains("does not exist"));
+    const TToolRun missing = Tool({"--check", Folder() + "/nowhere"});
+    EXPECT_EQ(missing.Code, 2);
+    EXPECT_EQ(missing.Err.count('\n'), 1) << missing.Err.toStdString();
+    EXPECT_TRUE(missing.Err.contains("does not exist"));
 
     ASSERT_TRUE(QDir(Folder()).mkdir("set.ini"));
-    const ToolRun unreadable = Tool({Folder()});
-    EXPECT_EQ(unreadable.code, 2);
-    EXPECT_EQ(unreadable.err.count('\n'), 1) << unreadable.err.toStdString();
-    EXPECT_TRUE(unreadable.out.isEmpty());
+    const TToolRun unreadable = Tool({Folder()});
+    EXPECT_EQ(unreadable.Code, 2);
+    EXPECT_EQ(unreadable.Err.count('\n'), 1) << unreadable.Err.toStdString();
+    EXPECT_TRUE(unreadable.Out.isEmpty());
 }
 
 TEST_F(SettingsTool, EveryFolderThatCannotBeSearchedIsNamedWithItsReason)
 {
-    const ToolRun missing = Tool({Folder() + "/nowhere"});
-    EXPECT_EQ(missing.code, 2);
-    EXPECT_EQ(missing.err.count('\n'), 1) << missing.err.toStdString();
-    EXPECT_TRUE(missing.err.contains("nowhere") && missing.err.contains("does not exist")) << missing.err.toStdString();
+    const TToolRun missing = Tool({Folder() + "/nowhere"});
+    EXPECT_EQ(missing.Code, 2);
+    EXPECT_EQ(missing.Err.count('\n'), 1) << missing.Err.toStdString();
+    EXPECT_TRUE(missing.Err.contains("nowhere") && missing.Err.contains("does not exist")) << missing.Err.toStdString();
 
     Put(Folder() + "/plain", "x");
     for (const QStringList& args : {QStringList{Folder() + "/plain"}, QStringList{"--check", Folder() + "/plain"}}) {
-        const ToolRun file = Tool(args);
-        EXPECT_EQ(file.code, 2);
-        EXPECT_EQ(file.err.count('\n'), 1) << file.err.toStdString();
-        EXPECT_TRUE(file.err.contains("plain") && file.err.contains("is not a folder")) << file.err.toStdString();
-        EXPECT_TRUE(file.out.isEmpty());
+        const TToolRun file = Tool(args);
+        EXPECT_EQ(file.Code, 2);
+        EXPECT_EQ(file.Err.count('\n'), 1) << file.Err.toStdString();
+        EXPECT_TRUE(file.Err.contains("plain") && file.Err.contains("is not a folder")) << file.Err.toStdString();
+        EXPECT_TRUE(file.Out.isEmpty());
     }
 
     // A folder that may not be searched (root is let through anyway: skipped).
@@ -144,15 +132,15 @@ TEST_F(SettingsTool, EveryFolderThatCannotBeSearchedIsNamedWithItsReason)
     Put(locked + "/set.ini", "[x]\n");
     QFile::setPermissions(locked, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
     const bool enforced = !QFile::exists(locked + "/set.ini");
-    ToolRun denied;
+    TToolRun denied;
     if (enforced)
         denied = Tool({"--check", locked});
     QFile::setPermissions(locked, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
     if (!enforced)
         GTEST_SKIP() << "permissions are not enforced for this user";
-    EXPECT_EQ(denied.code, 2);
-    EXPECT_EQ(denied.err.count('\n'), 1) << denied.err.toStdString();
-    EXPECT_TRUE(denied.err.contains("locked") && denied.err.contains("cannot search")) << denied.err.toStdString();
+    EXPECT_EQ(denied.Code, 2);
+    EXPECT_EQ(denied.Err.count('\n'), 1) << denied.Err.toStdString();
+    EXPECT_TRUE(denied.Err.contains("locked") && denied.Err.contains("cannot search")) << denied.Err.toStdString();
 }
 
 TEST_F(SettingsTool, CheckOfAFileThatIsNoSettingsFileSaysWhatWasFound)
@@ -161,29 +149,29 @@ TEST_F(SettingsTool, CheckOfAFileThatIsNoSettingsFileSaysWhatWasFound)
     for (std::size_t i = 0; i < binary.size(); ++i)
         binary[i] = static_cast<char>((i * 2654435761u) >> 13);
     Put(Folder() + "/set.ini", binary);
-    const ToolRun b = Tool({"--check", Folder()});
-    EXPECT_EQ(b.code, 1);
-    const QStringList lines = b.out.split('\n', Qt::SkipEmptyParts);
+    const TToolRun b = Tool({"--check", Folder()});
+    EXPECT_EQ(b.Code, 1);
+    const QStringList lines = b.Out.split('\n', Qt::SkipEmptyParts);
     ASSERT_FALSE(lines.isEmpty());
     EXPECT_TRUE(lines[0].contains("set.ini") && lines[0].contains("binary bytes")) << lines[0].toStdString();
 
     Put(Folder() + "/set.ini", "just some notes\nnothing = here\n[other]\nx=1\n");
-    const ToolRun t = Tool({"--check", Folder()});
-    EXPECT_EQ(t.code, 1);
-    EXPECT_EQ(t.out.count('\n'), 1) << t.out.toStdString();
-    EXPECT_TRUE(t.out.contains("set.ini") && t.out.contains("no section of the settings")) << t.out.toStdString();
-    EXPECT_FALSE(t.out.contains("binary"));
+    const TToolRun t = Tool({"--check", Folder()});
+    EXPECT_EQ(t.Code, 1);
+    EXPECT_EQ(t.Out.count('\n'), 1) << t.Out.toStdString();
+    EXPECT_TRUE(t.Out.contains("set.ini") && t.Out.contains("no section of the settings")) << t.Out.toStdString();
+    EXPECT_FALSE(t.Out.contains("binary"));
 
     // The JSON lists it among the problems; an empty file is all defaults and no problem.
-    const ToolRun j = Tool({Folder()});
-    EXPECT_EQ(j.code, 0);
-    const QJsonArray problems = QJsonDocument::fromJson(j.out.toUtf8()).object()["Problems"].toArray();
+    const TToolRun j = Tool({Folder()});
+    EXPECT_EQ(j.Code, 0);
+    const QJsonArray problems = QJsonDocument::fromJson(j.Out.toUtf8()).object()["Problems"].toArray();
     ASSERT_EQ(problems.size(), 1);
     EXPECT_TRUE(problems[0]["Problem"].toString().contains("no section of the settings"));
     Put(Folder() + "/set.ini", "");
-    const ToolRun empty = Tool({"--check", Folder()});
-    EXPECT_EQ(empty.code, 0);
-    EXPECT_TRUE(empty.out.isEmpty()) << empty.out.toStdString();
+    const TToolRun empty = Tool({"--check", Folder()});
+    EXPECT_EQ(empty.Code, 0);
+    EXPECT_TRUE(empty.Out.isEmpty()) << empty.Out.toStdString();
 }
 
 TEST_F(SettingsTool, CheckNamesTotalsTheSumsFileCannotHold)
@@ -192,10 +180,10 @@ TEST_F(SettingsTool, CheckNamesTotalsTheSumsFileCannotHold)
                                  u8"[формула_0]\nназвание=\"[1] fuel\"\nсуммировать=1\n"
                                  u8"[формула_1]\nназвание=fuel=total\nсуммировать=1\n"
                                  u8"[формула_2]\nназвание=fuel\nсуммировать=1\n"));
-    const ToolRun r = Tool({"--check", Folder()});
-    EXPECT_EQ(r.code, 1);
-    const QStringList lines = r.out.split('\n', Qt::SkipEmptyParts);
-    ASSERT_EQ(lines.size(), 2) << r.out.toStdString();
+    const TToolRun r = Tool({"--check", Folder()});
+    EXPECT_EQ(r.Code, 1);
+    const QStringList lines = r.Out.split('\n', Qt::SkipEmptyParts);
+    ASSERT_EQ(lines.size(), 2) << r.Out.toStdString();
     EXPECT_TRUE(lines[0].startsWith(QString::fromUtf8("[формула_0] название = '[1] fuel': "))) << lines[0].toStdString();
     EXPECT_TRUE(lines[1].startsWith(QString::fromUtf8("[формула_1] название = 'fuel=total': "))) << lines[1].toStdString();
 }

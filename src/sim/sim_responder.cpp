@@ -1,4 +1,4 @@
-#include "link/sim_responder.h"
+#include "sim/sim_responder.h"
 
 #include <algorithm>
 

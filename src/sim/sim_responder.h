@@ -3,7 +3,7 @@
 #pragma once
 
 #include "link/poll_protocol.h"
-#include "link/sim_memory.h"
+#include "sim/sim_memory.h"
 
 #include <cstdint>
 #include <span>

@@ -1,4 +1,4 @@
-#include "link/sim_ecu.h"
+#include "sim/sim_ecu.h"
 
 #include "platform/pty.h"
 

@@ -1,7 +1,7 @@
-#include "link/sim_memory.h"
+#include "sim/sim_memory.h"
 
 #include "config/ini.h"
-#include "link/sim_default_memory.h"  // generated from demo/ecu-memory.ini
+#include "sim/sim_default_memory.h"  // generated from demo/ecu-memory.ini
 
 #include <algorithm>
 #include <charconv>

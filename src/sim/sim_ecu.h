@@ -5,8 +5,8 @@
 // drive the serial worker against it in-process.
 #pragma once
 
-#include "link/sim_memory.h"
-#include "link/sim_responder.h"
+#include "sim/sim_memory.h"
+#include "sim/sim_responder.h"
 
 #include <atomic>
 #include <chrono>

@@ -1,6 +1,7 @@
 // kovra ecu-sim and kovra poll, run as the user runs them.
 #include "config/cp1251.h"
 #include "platform/pty.h"
+#include "support/tool_run.h"
 
 #include <gtest/gtest.h>
 
@@ -45,16 +46,10 @@ protected:
     // Runs kovra poll to its end; returns its exit code.
     int Poll(QStringList args, QString& out, QString& err)
     {
-        QProcess poll;
-        poll.start(KOVRA_TOOL, QStringList{"poll"} + args);
-        if (!poll.waitForFinished(15000)) {
-            poll.kill();
-            poll.waitForFinished();
-            return -1;
-        }
-        out = QString::fromUtf8(poll.readAllStandardOutput());
-        err = QString::fromUtf8(poll.readAllStandardError());
-        return poll.exitStatus() == QProcess::NormalExit ? poll.exitCode() : -1;
+        const test::TToolRun poll = test::RunTool(QStringList{"poll"} + args, 15000);
+        out = poll.Out;
+        err = poll.Err;
+        return poll.Code < 0 ? -1 : poll.Code;
     }
 
     void WriteSettings(const std::string& utf8)
