@@ -76,59 +76,49 @@ public:
 
     bool Flag(const std::string& section, const std::string& key, bool def)
     {
-        const auto raw = ini_.Read(section, key);
-        if (!raw || raw->empty())
-            return def;
-        const auto v = ParseIniInteger(*raw);
-        if (!v) {
-            Report(section, key, *raw, "not an integer flag (0 is off, any other number on)",
-                   std::string("the default ") + (def ? "on" : "off") + " is used");
-            return def;
-        }
-        return *v != 0;
+        return Typed(section, key, ini_.Read(section, key), def, ParseIniInteger,
+                     "not an integer flag (0 is off, any other number on)",
+                     [def] { return std::string(def ? "on" : "off"); }, [](std::int32_t v) { return v != 0; });
     }
 
     TColor Colour(const std::string& section, const std::string& key, TColor def)
     {
-        const auto raw = ini_.Read(section, key);
-        if (!raw || raw->empty())
-            return def;
-        const auto v = ParseIniInteger(*raw);
-        if (!v) {
-            Report(section, key, *raw, "not an integer colour", "the default " + Hex(def) + " is used");
-            return def;
-        }
-        return static_cast<TColor>(*v);
+        return Typed(section, key, ini_.Read(section, key), def, ParseIniInteger, "not an integer colour",
+                     [def] { return Hex(def); }, [](std::int32_t v) { return static_cast<TColor>(v); });
     }
 
     double Real(const std::string& section, const std::string& key, double def)
     {
-        const auto raw = ini_.Read(section, key);
-        if (!raw || raw->empty())
-            return def;
         const char sep = DecimalSeparator();
-        const auto v = ParseReal(*raw, sep);
-        if (!v) {
-            Report(section, key, *raw,
-                   std::string("not a number with the locale's decimal separator '") + sep + "'",
-                   "the default " + FormatGeneral(def, sep) + " is used");
-            return def;
-        }
-        return *v;
+        return Typed(section, key, ini_.Read(section, key), def,
+                     [sep](const std::string& raw) { return ParseReal(raw, sep); },
+                     std::string("not a number with the locale's decimal separator '") + sep + "'",
+                     [def, sep] { return FormatGeneral(def, sep); }, [](double v) { return v; });
     }
 
 private:
     std::int32_t IntOf(const std::string& section, const std::string& key, const std::optional<std::string>& raw,
                        std::int32_t def)
     {
+        return Typed(section, key, raw, def, ParseIniInteger, "not an integer",
+                     [def] { return std::to_string(def); }, [](std::int32_t v) { return v; });
+    }
+
+    // Every typed read: a missing or empty value gives the default silently,
+    // one that does not parse is reported and gives the default as well.
+    // defaultText is only made when there is something to report.
+    template <typename T, typename Parse, typename DefaultText, typename Convert>
+    T Typed(const std::string& section, const std::string& key, const std::optional<std::string>& raw, T def,
+            Parse parse, std::string_view problem, DefaultText defaultText, Convert convert)
+    {
         if (!raw || raw->empty())
             return def;
-        const auto v = ParseIniInteger(*raw);
+        const auto v = parse(*raw);
         if (!v) {
-            Report(section, key, *raw, "not an integer", "the default " + std::to_string(def) + " is used");
+            Report(section, key, *raw, std::string(problem), "the default " + defaultText() + " is used");
             return def;
         }
-        return *v;
+        return convert(*v);
     }
 
     const TIniFile& ini_;
