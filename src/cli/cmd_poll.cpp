@@ -6,6 +6,7 @@
 // standard error every few seconds and at the end, against what the line
 // itself allows, so that a slow adapter or host shows as a number.
 #include "commands.h"
+#include "entry_pump.h"
 
 #include "config/cp1251.h"
 #include "config/settings.h"
@@ -68,54 +69,32 @@ void PrintLine(const TCycleSample& s)
     std::fflush(stdout);
 }
 
-// Takes the worker's entries on the main thread, as the window does.
-class TPrinter : public QObject {
+// What poll keeps of the entries it prints.
+class TPrinter {
 public:
-    TPrinter(TCommThread& comm, long cycles) : comm_(comm), limit_(cycles) {}
+    explicit TPrinter(long cycles) : limit_(cycles) {}
     long Cycles() const { return cycles_; }
     bool PortOpened() const { return portOpened_; }
     // Why the port last failed, as the worker said it.
     const std::string& PortFailure() const { return portFailure_; }
 
-    // The entries left when the run ends: a port that opened at the last
+    // Cycles past the limit are not printed; a port that opened at the last
     // moment still counts as opened.
-    void TakeRest()
+    void Take(const TCycleSample& s)
     {
-        TCycleSample s;
-        while (comm_.TakeSample(s)) {
-            const bool cycle = s.Kind == TCycleSample::TKind::Cycle;
-            if (cycle && limit_ != 0 && cycles_ >= limit_)
-                continue;
-            Note(s);
-            cycles_ += cycle;
-        }
-    }
-
-protected:
-    bool event(QEvent* e) override
-    {
-        if (!IsCycleDone(e))
-            return QObject::event(e);
-        TCycleSample s;
-        while ((limit_ == 0 || cycles_ < limit_) && comm_.TakeSample(s)) {
-            Note(s);
-            if (s.Kind == TCycleSample::TKind::Cycle && ++cycles_ == limit_)
-                QCoreApplication::quit();
-        }
-        return true;
-    }
-
-private:
-    void Note(const TCycleSample& s)
-    {
+        const bool cycle = s.Kind == TCycleSample::TKind::Cycle;
+        if (cycle && limit_ != 0 && cycles_ >= limit_)
+            return;
         if (s.Kind == TCycleSample::TKind::PortOpen)
             portOpened_ = true;
         else if (s.Kind == TCycleSample::TKind::PortLost)
             portFailure_ = s.Text.toStdString();
         PrintLine(s);
+        if (cycle && ++cycles_ == limit_)
+            QCoreApplication::quit();
     }
 
-    TCommThread& comm_;
+private:
     long limit_;
     long cycles_ = 0;
     bool portOpened_ = false;
@@ -194,9 +173,10 @@ int RunPoll(const TPollOptions& o)
                  comm.ReplyTimeout);
 
     TCommThread worker;
-    TPrinter printer(worker, o.Cycles);
+    TPrinter printer(o.Cycles);
+    TEntryPump pump(worker, [&printer](const TCycleSample& s) { printer.Take(s); });
     worker.Configure(comm);
-    worker.SetConsumer(&printer);
+    worker.SetConsumer(&pump);
     std::optional<TStatsReporter> stats;
     QTimer statsTimer;
     if (o.Stats) {
@@ -211,7 +191,7 @@ int RunPoll(const TPollOptions& o)
     app.exec();
     statsTimer.stop();
     worker.Stop();
-    printer.TakeRest();
+    pump.Drain();
     if (stats)
         stats->Report(true);
     if (!printer.PortOpened()) {

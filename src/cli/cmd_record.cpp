@@ -4,6 +4,7 @@
 // journal). Ctrl-C, a termination request or the end of the duration stops
 // and saves; the saved log's path goes to standard output.
 #include "commands.h"
+#include "entry_pump.h"
 
 #include "config/cp1251.h"
 #include "config/settings.h"
@@ -36,31 +37,14 @@ struct TRecordOptions {
     double Duration = 0;
 };
 
-// Takes the worker's entries on the main thread and runs each completed
-// cycle through the cycle processing, which appends it to the recording.
-class TCycleRunner : public QObject {
+// Runs each completed cycle of the worker through the cycle processing, which
+// appends it to the recording.
+class TCycleRunner {
 public:
-    TCycleRunner(TCommThread& comm, TCycle& cycle) : comm_(comm), cycle_(cycle) {}
-
-    void Drain()
-    {
-        TCycleSample s;
-        while (comm_.TakeSample(s))
-            Take(s);
-    }
+    explicit TCycleRunner(TCycle& cycle) : cycle_(cycle) {}
     std::uint64_t Cycles() const { return cycles_; }
     std::uint64_t Failures() const { return failures_; }
 
-protected:
-    bool event(QEvent* e) override
-    {
-        if (!IsCycleDone(e))
-            return QObject::event(e);
-        Drain();
-        return true;
-    }
-
-private:
     void Take(const TCycleSample& s)
     {
         switch (s.Kind) {
@@ -87,7 +71,7 @@ private:
         }
     }
 
-    TCommThread& comm_;
+private:
     TCycle& cycle_;
     std::uint64_t cycles_ = 0;
     std::uint64_t failures_ = 0;
@@ -129,9 +113,10 @@ int RunRecord(const TRecordOptions& o)
     cycle.TouchLastCycleTime();
 
     TCommThread worker;
-    TCycleRunner runner(worker, cycle);
+    TCycleRunner runner(cycle);
+    TEntryPump pump(worker, [&runner](const TCycleSample& s) { runner.Take(s); });
     worker.Configure(comm);
-    worker.SetConsumer(&runner);
+    worker.SetConsumer(&pump);
 
     InstallStopRequestHandler();
     // Reported the moment it happens, once: the recording goes on in memory.
@@ -156,7 +141,7 @@ int RunRecord(const TRecordOptions& o)
     app.exec();
 
     worker.Stop();
-    runner.Drain();  // cycles that completed before the stop
+    pump.Drain();  // cycles that completed before the stop
     TSaveResult saved = recorder.StopAndSave();
     std::fprintf(stderr, "kovra record: %llu cycles\n", static_cast<unsigned long long>(runner.Cycles()));
     if (!saved.Ok()) {
