@@ -1,6 +1,7 @@
 // kovra ecu-sim and kovra poll, run as the user runs them.
 #include "config/cp1251.h"
 #include "platform/pty.h"
+#include "support/sim_ecu_fixture.h"
 #include "support/tool_run.h"
 
 #include <gtest/gtest.h>
@@ -17,32 +18,8 @@ namespace kovra {
 namespace {
 
 #ifdef KOVRA_TOOL
-class LinkToolsTest : public ::testing::Test {
+class LinkToolsTest : public test::SimulatedEcuTest {
 protected:
-    void SetUp() override
-    {
-        if (!TPty::Supported())
-            GTEST_SKIP() << "no pseudo-terminals here";
-        ASSERT_TRUE(dir.isValid());
-        link = QDir(dir.path()).filePath("ecu");
-    }
-    void TearDown() override
-    {
-        if (sim.state() != QProcess::NotRunning) {
-            sim.kill();
-            sim.waitForFinished(2000);
-        }
-    }
-
-    void StartSim(QStringList extra = {})
-    {
-        sim.start(KOVRA_TOOL, QStringList{"ecu-sim", "--link", link, "--seconds", "20"} + extra);
-        ASSERT_TRUE(sim.waitForStarted(5000));
-        ASSERT_TRUE(sim.waitForReadyRead(5000)) << sim.readAllStandardError().toStdString();
-        EXPECT_EQ(QString::fromUtf8(sim.readLine()).trimmed(), link) << "the port to open comes first";
-        EXPECT_TRUE(QFileInfo(link).isSymLink());
-    }
-
     // Runs kovra poll to its end; returns its exit code.
     int Poll(QStringList args, QString& out, QString& err)
     {
@@ -51,18 +28,6 @@ protected:
         err = poll.Err;
         return poll.Code < 0 ? -1 : poll.Code;
     }
-
-    void WriteSettings(const std::string& utf8)
-    {
-        QFile f(QDir(dir.path()).filePath("set.ini"));
-        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-        const std::string bytes = Utf8ToCp1251(utf8);
-        f.write(bytes.data(), qint64(bytes.size()));
-    }
-
-    QTemporaryDir dir;
-    QString link;
-    QProcess sim;
 };
 
 TEST_F(LinkToolsTest, PollPrintsEachCycleOfTheSimulatedEngine)

@@ -2,6 +2,7 @@
 // what the line allows, as the user reads it.
 #include "config/cp1251.h"
 #include "platform/pty.h"
+#include "support/sim_ecu_fixture.h"
 #include "support/tool_run.h"
 
 #include <gtest/gtest.h>
@@ -33,47 +34,11 @@ QStringList StatsLines(const QString& err)
     return out;
 }
 
-class PollStats : public ::testing::Test {
-protected:
-    void SetUp() override
-    {
-        if (!TPty::Supported())
-            GTEST_SKIP() << "no pseudo-terminals here";
-        ASSERT_TRUE(dir.isValid());
-        link = QDir(dir.path()).filePath("ecu");
-    }
-    void TearDown() override
-    {
-        if (sim.state() != QProcess::NotRunning) {
-            sim.kill();
-            sim.waitForFinished(2000);
-        }
-    }
-
-    void StartSim()
-    {
-        sim.start(KOVRA_TOOL, QStringList{"ecu-sim", "--link", link, "--seconds", "20", "--baud", "9600"});
-        ASSERT_TRUE(sim.waitForStarted(5000));
-        ASSERT_TRUE(sim.waitForReadyRead(5000)) << sim.readAllStandardError().toStdString();
-        ASSERT_EQ(QString::fromUtf8(sim.readLine()).trimmed(), link);
-    }
-
-    void WriteSettings(const std::string& utf8)
-    {
-        QFile f(QDir(dir.path()).filePath("set.ini"));
-        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-        const std::string bytes = Utf8ToCp1251(utf8);
-        f.write(bytes.data(), qint64(bytes.size()));
-    }
-
-    QTemporaryDir dir;
-    QString link;
-    QProcess sim;
-};
+class PollStats : public test::SimulatedEcuTest {};
 
 TEST_F(PollStats, ReportsEveryIntervalAndAtTheEndAgainstTheWireLimit)
 {
-    StartSim();
+    StartSim({"--baud", "9600"});
     // Three 16-byte areas with the preamble: 87 bytes a cycle, 11.0 cycles/s at 9600 bit/s.
     WriteSettings("[настройки]\r\nпорт=" + link.toStdString() + "\r\nкол-во_областей=3\r\n"
                   "[области]\r\nсмещение_0=0\r\nразмер_0=16\r\nсмещение_1=0x10\r\nразмер_1=16\r\n"
