@@ -30,15 +30,6 @@ double Percentile(std::vector<double> v, double q)
     return v[std::min(v.size() - 1, static_cast<std::size_t>(q * double(v.size())))];
 }
 
-// Cycles per second the line allows for the areas.
-double WireLimit(std::uint32_t baud, const std::vector<TArea>& areas, int preamble)
-{
-    double bytes = 0;
-    for (const TArea& a : areas)
-        bytes += kRequestFrameLength + preamble + 2 + a.Length + 1;
-    return baud / 10.0 / bytes;
-}
-
 void PollAgainstSimulator(benchmark::State& state, std::uint32_t baud)
 {
     if (!TPty::Supported()) {
@@ -95,7 +86,7 @@ void PollAgainstSimulator(benchmark::State& state, std::uint32_t baud)
     const double rate = span > 0 ? (arrivals.size() - 1) / span : 0;
     state.counters["cycles_per_s"] = rate;
     if (baud) {
-        const double limit = WireLimit(baud, kAreas, kPreambleOn);
+        const double limit = CycleWireLimit(baud, kAreas, kPreambleOn);
         state.counters["wire_limit_per_s"] = limit;
         state.counters["of_wire_limit_pct"] = 100 * rate / limit;
     }
