@@ -3,7 +3,7 @@
 // difference is what the cycle adds around the compiled code.
 #include "config/cp1251.h"
 #include "config/settings.h"
-#include "record/cycle.h"
+#include "run/cycle.h"
 #include "record/recorder.h"
 
 #include <benchmark/benchmark.h>
@@ -73,7 +73,7 @@ void BM_LogPrint(benchmark::State& state)
     double now = 0.5;
     cycle.SetClock([&] { return now += 1e-7; });
     for (auto _ : state)
-        benchmark::DoNotOptimize(cycle.LogPrint(kSample, 1));
+        benchmark::DoNotOptimize(cycle.LogPrint(kSample, TShownPage::Gauges));
 }
 BENCHMARK(BM_LogPrint);
 
@@ -87,7 +87,7 @@ void BM_LogPrintRecording(benchmark::State& state)
     cycle.SetClock([&] { return now += 1e-7; });
     recorder.Start();  // no logs folder there: memory only, as without a journal
     for (auto _ : state)
-        benchmark::DoNotOptimize(cycle.LogPrint(kSample, 1));
+        benchmark::DoNotOptimize(cycle.LogPrint(kSample, TShownPage::Gauges));
 }
 BENCHMARK(BM_LogPrintRecording);
 

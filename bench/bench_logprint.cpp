@@ -9,7 +9,7 @@
 #include "display/gauge_back.h"
 #include "display/gauge_live.h"
 #include "display/strip_chart.h"
-#include "record/cycle.h"
+#include "run/cycle.h"
 
 #include <QGuiApplication>
 #include <QTemporaryDir>
@@ -115,7 +115,7 @@ void BM_WholeLogPrint(benchmark::State& state)
         for (std::size_t i = 0; i < s.sample.size(); ++i)
             s.sample[i] = static_cast<std::uint8_t>(tick + i * 13);
         ++tick;
-        const TCycleOutcome out = s.cycle->LogPrint(s.sample, 1);
+        const TCycleOutcome out = s.cycle->LogPrint(s.sample, TShownPage::Gauges);
         if (!out.Ok())
             state.SkipWithError(out.Message());
     }

@@ -556,7 +556,7 @@ void TForm1::ProcessCycle(const std::vector<std::uint8_t>& sample, std::optional
     const std::size_t n = std::min(sample.size(), sample_.size());
     std::copy_n(sample.begin(), n, sample_.begin());
     ++processed_;
-    const int page = PageControl1->currentIndex();
+    const auto page = static_cast<TShownPage>(PageControl1->currentIndex());
     // A queued cycle is timed when the worker completed it, not when its turn
     // came: elapsed times and record stamps stay true in a flood.
     const TCycleOutcome out = timeOfDay ? cycle_->LogPrintAt(sample_, page, *timeOfDay)

@@ -10,7 +10,7 @@
 #include "config/time_of_day.h"
 #include "display/moment_chart.h"
 #include "link/comm_thread.h"
-#include "record/cycle.h"
+#include "run/cycle.h"
 
 #include <QDateTime>
 #include <QImage>

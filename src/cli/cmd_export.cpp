@@ -5,8 +5,8 @@
 
 #include "config/settings.h"
 #include "platform/terminal.h"
-#include "record/cycle.h"
-#include "record/log_export.h"
+#include "run/cycle.h"
+#include "run/log_export.h"
 #include "record/log_format.h"
 #include "record/log_reader.h"
 #include "tool_settings.h"

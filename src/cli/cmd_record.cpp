@@ -11,7 +11,7 @@
 #include "link/comm_thread.h"
 #include "link/port_name.h"
 #include "platform/stop_signal.h"
-#include "record/cycle.h"
+#include "run/cycle.h"
 #include "record/journal.h"
 #include "record/log_file.h"
 #include "record/log_format.h"
@@ -50,7 +50,7 @@ public:
         switch (s.Kind) {
         case TCycleSample::TKind::Cycle: {
             ++cycles_;
-            const TCycleOutcome o = cycle_.LogPrint(s.Sample, -1);
+            const TCycleOutcome o = cycle_.LogPrint(s.Sample, TShownPage::None);
             if (!o.Ok() && failures_++ == 0)
                 std::fprintf(stderr, "kovra record: formula %zu: %s (reported once; the cycles are still recorded)\n",
                              o.FailedFormula, o.Message());

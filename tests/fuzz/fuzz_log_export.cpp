@@ -7,8 +7,8 @@
 #include "config/cp1251.h"
 #include "config/format.h"
 #include "config/settings.h"
-#include "record/cycle.h"
-#include "record/log_export.h"
+#include "run/cycle.h"
+#include "run/log_export.h"
 
 #include <algorithm>
 #include <sstream>

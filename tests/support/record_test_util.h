@@ -4,7 +4,7 @@
 
 #include "config/cp1251.h"
 #include "config/settings.h"
-#include "record/cycle.h"
+#include "run/cycle.h"
 #include "record/log_storage.h"
 
 #include <QByteArray>

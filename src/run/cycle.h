@@ -1,8 +1,8 @@
 // Processing of one completed sample cycle: from the sample buffer's raw
 // bytes to formula values, strip-chart steps, alarm states and a redraw.
 //
-// The window calls LogPrint once per completed cycle, on its own thread, with
-// the sample buffer and the index of the page shown. In order:
+// The run calls LogPrint once per completed cycle, on the window's thread,
+// with the sample buffer and which display is shown. In order:
 //   1. one clock reading t, held in single precision;
 //   2. the sample record, when the recorder is recording;
 //   3. for every formula: its variables into its slots, its evaluation, and
@@ -10,7 +10,7 @@
 //   4. LastCycleTime := t;
 //   5. every strip chart gets its formula's value;
 //   6. every gauge's alarm (and the alarm sound when asked for);
-//   7. DrawPrib on page 1, DrawMoment on page 2.
+//   7. DrawPrib when the gauges are shown, DrawMoment when the chart tab is.
 // A formula whose evaluation fails ends the cycle there: its value and the
 // later formulas keep what they held, LastCycleTime stays, steps 5 to 7 do not
 // run, and the failure's message comes back to the caller to show.
@@ -28,6 +28,17 @@
 namespace kovra {
 
 class TRecorder;
+
+// Which display the window shows; each cycle redraws only that one.
+enum class TShownPage : int { None = -1, Charts = 0, Gauges = 1, Moment = 2 };
+
+// What a cycle may draw: everything (live), or nothing but its values, when
+// the run catches up or seeks and only the last cycles can be seen.
+struct TCycleDrawing {
+    TShownPage Page = TShownPage::None;
+    bool Charts = true;  // a strip-chart step per cycle
+    bool Sound = true;   // the alarm sound
+};
 
 // What a cycle drives on screen; the window implements it.
 struct TCycleDisplays {
@@ -61,10 +72,19 @@ public:
     void SetClock(std::function<double()> timeOfDay) { clock_ = std::move(timeOfDay); }
 
     // One cycle timed by the clock, read once here.
-    TCycleOutcome LogPrint(std::span<const std::uint8_t> sample, int activePage);
+    TCycleOutcome LogPrint(std::span<const std::uint8_t> sample, TShownPage page);
     // One cycle timed timeOfDay (fraction of a day; held in single precision
     // like a clock reading): for samples replayed from a log.
-    TCycleOutcome LogPrintAt(std::span<const std::uint8_t> sample, int activePage, double timeOfDay);
+    TCycleOutcome LogPrintAt(std::span<const std::uint8_t> sample, TShownPage page, double timeOfDay)
+    {
+        return LogPrintAt(sample, TCycleDrawing{page}, timeOfDay);
+    }
+    TCycleOutcome LogPrintAt(std::span<const std::uint8_t> sample, const TCycleDrawing& drawing,
+                             double timeOfDay);
+
+    // Another consumer of the steps (a replay draws into its own pictures).
+    void SetDisplays(TCycleDisplays* displays) { displays_ = displays; }
+    void SetRecorder(TRecorder* recorder) { recorder_ = recorder; }
 
     // The previous cycle's t, or the watchdog's last re-send, or start-up.
     double LastCycleTime = 0;

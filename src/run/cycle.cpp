@@ -1,4 +1,4 @@
-#include "record/cycle.h"
+#include "run/cycle.h"
 
 #include "config/settings.h"
 #include "config/time_of_day.h"
@@ -127,12 +127,13 @@ TCycleOutcome TCycle::RunFormulasChecked(std::span<const std::uint8_t> sample, f
     return {};
 }
 
-TCycleOutcome TCycle::LogPrint(std::span<const std::uint8_t> sample, int activePage)
+TCycleOutcome TCycle::LogPrint(std::span<const std::uint8_t> sample, TShownPage page)
 {
-    return LogPrintAt(sample, activePage, clock_());
+    return LogPrintAt(sample, TCycleDrawing{page}, clock_());
 }
 
-TCycleOutcome TCycle::LogPrintAt(std::span<const std::uint8_t> sample, int activePage, double timeOfDay)
+TCycleOutcome TCycle::LogPrintAt(std::span<const std::uint8_t> sample, const TCycleDrawing& drawing,
+                                 double timeOfDay)
 {
     const float t = static_cast<float>(timeOfDay);
 
@@ -147,7 +148,7 @@ TCycleOutcome TCycle::LogPrintAt(std::span<const std::uint8_t> sample, int activ
 
     LastCycleTime = t;
 
-    if (displays_)
+    if (displays_ && drawing.Charts)
         for (std::size_t k = 0; k < charts_.size(); ++k)
             displays_->AddToChart(k, data_.ValueOf(charts_[k]));
 
@@ -157,16 +158,16 @@ TCycleOutcome TCycle::LogPrintAt(std::span<const std::uint8_t> sample, int activ
             continue;
         const bool above = data_.ValueOf(g.FormulaIndex) > g.AlarmLevel;
         if (above != g.AlarmBelow) {
-            if (g.AlarmSound && displays_)
+            if (g.AlarmSound && drawing.Sound && displays_)
                 displays_->PlayAlarm();
             g.AlarmActive = true;
         }
     }
 
     if (displays_) {
-        if (activePage == 1)
+        if (drawing.Page == TShownPage::Gauges)
             displays_->DrawPrib();
-        else if (activePage == 2)
+        else if (drawing.Page == TShownPage::Moment)
             displays_->DrawMoment();
     }
     return {};

@@ -1,8 +1,8 @@
-#include "record/log_export.h"
+#include "run/log_export.h"
 
 #include "config/cp1251.h"
 #include "config/time_of_day.h"
-#include "record/cycle.h"
+#include "run/cycle.h"
 #include "record/log_format.h"
 
 #include <charconv>
@@ -121,7 +121,7 @@ TExportReport ExportLogCsv(TLogReader& log, TSettings& settings, const TCsvWrite
         if (rec.Index == 0)
             cycle.LastCycleTime = static_cast<float>(timeOfDay);
 
-        const TCycleOutcome o = cycle.LogPrintAt(rec.Sample, 0, timeOfDay);
+        const TCycleOutcome o = cycle.LogPrintAt(rec.Sample, TShownPage::Charts, timeOfDay);
         AppendStamp(out, ms);
         for (std::size_t i = 0; i < d.Procs.size(); ++i) {
             out += ',';

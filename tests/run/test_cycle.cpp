@@ -1,4 +1,4 @@
-#include "record/cycle.h"
+#include "run/cycle.h"
 
 #include "record/recorder.h"
 #include "support/record_test_util.h"
@@ -70,7 +70,7 @@ TEST(Cycle, BitVariablesTakeOneBitAndNoneOutsideTheByte)
     };
     for (const auto& c : cases) {
         const std::uint8_t sample[] = {c.byte};
-        ASSERT_TRUE(cycle.LogPrint(sample, 0).Ok());
+        ASSERT_TRUE(cycle.LogPrint(sample, TShownPage::Charts).Ok());
         for (int i = 0; i < 6; ++i)
             EXPECT_EQ(s.Data.Procs[i].Value, c.expected[i]) << "byte " << int(c.byte) << " bit " << bits[i];
     }
@@ -81,7 +81,7 @@ TEST(Cycle, BytesAreUnsignedAndAFormulaWithoutVariablesStillRuns)
     TSettings s = CompiledSettings(Header(2, 2) + Formula(0, "a", ByteVar("a", 1)) + Formula(1, "2+3", {}));
     TCycle cycle(s.Data, {});
     const std::uint8_t sample[] = {0, 200};
-    ASSERT_TRUE(cycle.LogPrint(sample, 0).Ok());
+    ASSERT_TRUE(cycle.LogPrint(sample, TShownPage::Charts).Ok());
     EXPECT_EQ(s.Data.Procs[0].Value, 200);
     EXPECT_EQ(s.Data.Procs[1].Value, 5);
 }
@@ -98,13 +98,13 @@ TEST(Cycle, FormulaValuesComeFromThisCycleForEarlierFormulasAndTheLastForLaterOn
     TCycle cycle(s.Data, {});
 
     const std::uint8_t first[] = {5};
-    ASSERT_TRUE(cycle.LogPrint(first, 0).Ok());
+    ASSERT_TRUE(cycle.LogPrint(first, TShownPage::Charts).Ok());
     EXPECT_EQ(s.Data.Procs[1].Value, 5);
     EXPECT_EQ(s.Data.Procs[2].Value, 0);
     EXPECT_EQ(s.Data.Procs[4].Value, 5);
 
     const std::uint8_t second[] = {7};
-    ASSERT_TRUE(cycle.LogPrint(second, 0).Ok());
+    ASSERT_TRUE(cycle.LogPrint(second, TShownPage::Charts).Ok());
     EXPECT_EQ(s.Data.Procs[1].Value, 7);
     EXPECT_EQ(s.Data.Procs[2].Value, 50);
     EXPECT_EQ(s.Data.Procs[3].Value, 70);
@@ -117,7 +117,7 @@ TEST(Cycle, SlotsOfOtherKindsKeepWhatTheyHeld)
     s.Data.Formulas[0].SetSlot(0, 42);
     TCycle cycle(s.Data, {});
     const std::uint8_t sample[] = {9};
-    ASSERT_TRUE(cycle.LogPrint(sample, 0).Ok());
+    ASSERT_TRUE(cycle.LogPrint(sample, TShownPage::Charts).Ok());
     EXPECT_EQ(s.Data.Procs[0].Value, 42);
 }
 
@@ -138,7 +138,7 @@ TEST(Cycle, ElapsedTimeRunsOnAcrossMidnightAndFromTheLastCycle)
     for (const auto& c : cases) {
         cycle.LastCycleTime = c.last;
         cycle.SetClock([&] { return c.now; });
-        ASSERT_TRUE(cycle.LogPrint(sample, 0).Ok());
+        ASSERT_TRUE(cycle.LogPrint(sample, TShownPage::Charts).Ok());
         EXPECT_NEAR(s.Data.Procs[0].Value, c.expected, c.tolerance) << c.last;
         EXPECT_EQ(cycle.LastCycleTime, static_cast<double>(static_cast<float>(c.now)));
     }
@@ -148,7 +148,7 @@ TEST(Cycle, ElapsedTimeRunsOnAcrossMidnightAndFromTheLastCycle)
     const double resend = static_cast<double>(static_cast<float>(0.7)) + 1e-9;
     cycle.LastCycleTime = resend;
     cycle.SetClock([&] { return resend; });
-    ASSERT_TRUE(cycle.LogPrint(sample, 0).Ok());
+    ASSERT_TRUE(cycle.LogPrint(sample, TShownPage::Charts).Ok());
     EXPECT_LT(s.Data.Procs[0].Value, 0);
     EXPECT_GT(s.Data.Procs[0].Value, -0.01);
 }
@@ -181,8 +181,8 @@ TEST(Cycle, AlarmsHoldAboveOrAtAndBelowTheLevelAndAskForTheSoundEachCycle)
         g.AlarmActive = !c.active;
         screen.Alarms = 0;
         const std::uint8_t sample[] = {c.value};
-        ASSERT_TRUE(cycle.LogPrint(sample, 0).Ok());
-        ASSERT_TRUE(cycle.LogPrint(sample, 0).Ok());
+        ASSERT_TRUE(cycle.LogPrint(sample, TShownPage::Charts).Ok());
+        ASSERT_TRUE(cycle.LogPrint(sample, TShownPage::Charts).Ok());
         EXPECT_EQ(g.AlarmActive, c.active) << int(c.value) << " below " << c.below;
         EXPECT_EQ(screen.Alarms, c.active && c.sound ? 2 : 0) << int(c.value) << " below " << c.below;
     }
@@ -197,7 +197,7 @@ TEST(Cycle, ChartsGetTheirFormulasValueAndOnlyTheShownPageIsDrawn)
     const std::uint8_t sample[] = {4};
     for (int page : {0, 1, 2}) {
         screen = {};
-        ASSERT_TRUE(cycle.LogPrint(sample, page).Ok());
+        ASSERT_TRUE(cycle.LogPrint(sample, static_cast<TShownPage>(page)).Ok());
         EXPECT_EQ(screen.Added, (std::vector<std::pair<std::size_t, double>>{{0, 8}, {1, 4}}));
         EXPECT_EQ(screen.Prib, page == 1 ? 1 : 0);
         EXPECT_EQ(screen.Moment, page == 2 ? 1 : 0);
@@ -221,14 +221,14 @@ TEST(Cycle, AFailingFormulaEndsTheCycleThereAfterTheRecordIsTaken)
     cycle.SetClock([] { return 0.5; });
 
     const std::uint8_t good[] = {20, 4};
-    ASSERT_TRUE(cycle.LogPrint(good, 1).Ok());
+    ASSERT_TRUE(cycle.LogPrint(good, TShownPage::Gauges).Ok());
     EXPECT_EQ(s.Data.Procs[1].Value, 5);
     recorder.Start();
     screen = {};
     cycle.LastCycleTime = 0.25;
 
     const std::uint8_t zero[] = {30, 0};
-    const TCycleOutcome o = cycle.LogPrint(zero, 1);
+    const TCycleOutcome o = cycle.LogPrint(zero, TShownPage::Gauges);
     EXPECT_EQ(o.Error, FpError::DivisionByZero);
     EXPECT_EQ(o.FailedFormula, 1u);
     EXPECT_STREQ(o.Message(), "Floating point division by zero");
@@ -241,7 +241,7 @@ TEST(Cycle, AFailingFormulaEndsTheCycleThereAfterTheRecordIsTaken)
     EXPECT_EQ(recorder.LogBuffer().size(), 1u + 4 + 2);
 
     // The next cycle runs from the start again.
-    ASSERT_TRUE(cycle.LogPrint(good, 1).Ok());
+    ASSERT_TRUE(cycle.LogPrint(good, TShownPage::Gauges).Ok());
     EXPECT_EQ(s.Data.Procs[2].Value, 21);
     EXPECT_EQ(screen.Prib, 1);
 }
@@ -260,21 +260,21 @@ TEST(Cycle, AFailureIsFoundWhenItsValueIsFiniteAndSumsAreTakenOnce)
     TCycle cycle(s.Data, {});
 
     const std::uint8_t good[] = {10, 2};
-    ASSERT_TRUE(cycle.LogPrint(good, 0).Ok());
+    ASSERT_TRUE(cycle.LogPrint(good, TShownPage::Charts).Ok());
     const std::vector<double> first = {10, 0.2, 0, 11, std::exp(40.0L)};
     for (std::size_t i = 0; i < first.size(); ++i)
         EXPECT_DOUBLE_EQ(s.Data.Procs[i].Value, first[i]) << i;
 
     // 1/(250/0) is 0, a finite value; and e^1000 overflows a double later on.
     const std::uint8_t bad[] = {250, 0};
-    const TCycleOutcome o = cycle.LogPrint(bad, 0);
+    const TCycleOutcome o = cycle.LogPrint(bad, TShownPage::Charts);
     EXPECT_EQ(o.Error, FpError::DivisionByZero);
     EXPECT_EQ(o.FailedFormula, 1u);
     EXPECT_EQ(s.Data.Procs[0].Value, 260);  // summed once
     for (std::size_t i = 1; i < first.size(); ++i)
         EXPECT_DOUBLE_EQ(s.Data.Procs[i].Value, first[i]) << i;
 
-    ASSERT_TRUE(cycle.LogPrint(good, 0).Ok());
+    ASSERT_TRUE(cycle.LogPrint(good, TShownPage::Charts).Ok());
     EXPECT_EQ(s.Data.Procs[0].Value, 270);
     EXPECT_EQ(s.Data.Procs[3].Value, 11 + 271);
 }
@@ -284,10 +284,10 @@ TEST(Cycle, AValueBeyondTheRangeOfADoubleIsAnOverflow)
     TSettings s = CompiledSettings(Header(1, 1) + Formula(0, "exp(a*4)", ByteVar("a")));
     TCycle cycle(s.Data, {});
     const std::uint8_t small[] = {1};
-    ASSERT_TRUE(cycle.LogPrint(small, 0).Ok());
+    ASSERT_TRUE(cycle.LogPrint(small, TShownPage::Charts).Ok());
     const double before = s.Data.Procs[0].Value;
     const std::uint8_t huge[] = {250};  // e^1000: an extended, not a double
-    const TCycleOutcome o = cycle.LogPrint(huge, 0);
+    const TCycleOutcome o = cycle.LogPrint(huge, TShownPage::Charts);
     EXPECT_EQ(o.Error, FpError::Overflow);
     EXPECT_EQ(s.Data.Procs[0].Value, before);
 }
@@ -297,7 +297,7 @@ TEST(Cycle, ASampleShorterThanTheModelReadsZeros)
     TSettings s = CompiledSettings(Header(2, 1) + Formula(0, "a+1", ByteVar("a", 1)));
     TCycle cycle(s.Data, {});
     const std::uint8_t shortSample[] = {7};
-    ASSERT_TRUE(cycle.LogPrint(std::span<const std::uint8_t>(shortSample, 1), 0).Ok());
+    ASSERT_TRUE(cycle.LogPrint(std::span<const std::uint8_t>(shortSample, 1), TShownPage::Charts).Ok());
     EXPECT_EQ(s.Data.Procs[0].Value, 1);
 }
 

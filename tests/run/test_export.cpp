@@ -1,4 +1,4 @@
-#include "record/log_export.h"
+#include "run/log_export.h"
 
 #include "support/record_test_util.h"
 
