@@ -1,12 +1,15 @@
-// kovra export LOG.xlg [--settings FOLDER] [-o OUT.csv]: the values of the
-// formulas of FOLDER/set.ini over every record of a log, as CSV. The log is
-// streamed; OUT.csv is replaced only once the whole export has succeeded.
+// kovra export LOG.xlg [--settings FOLDER] [-o OUT.csv] [--from TIME] [--to TIME]:
+// the values of the formulas of FOLDER/set.ini over the records of a log (all,
+// or those between two times of day), as CSV. The log is streamed, a range
+// found by reading it through first; OUT.csv is replaced only once the whole
+// export has succeeded.
 #include "commands.h"
 
 #include "config/settings.h"
 #include "platform/terminal.h"
 #include "run/cycle.h"
 #include "run/log_export.h"
+#include "run/log_player.h"
 #include "record/log_format.h"
 #include "record/log_reader.h"
 #include "tool_settings.h"
@@ -29,7 +32,21 @@ struct TExportArgs {
     std::string Log;
     std::string Settings = ".";
     std::string Out;
+    std::optional<std::string> From;
+    std::optional<std::string> To;
+    std::string FromText, ToText;  // as given, before it is known whether they were
 };
+
+// A time given to --from or --to: "end" or a time of day. False (and the
+// message said) when it is neither.
+bool CheckTime(const char* option, const std::optional<std::string>& at)
+{
+    std::string why;
+    if (!at || *at == "end" || ParseTimeOfDay(*at, &why))
+        return true;
+    std::fprintf(stderr, "%s: %s %s\n", kTool, option, why.c_str());
+    return false;
+}
 
 // One line on a terminal, rewritten in place a few times a second.
 class TProgressLine {
@@ -84,6 +101,8 @@ bool OutputFolderExists(const std::string& out)
 
 int RunExport(const TExportArgs& a)
 {
+    if (!CheckTime("--from", a.From) || !CheckTime("--to", a.To))
+        return 2;
     TLogReader log;
     if (!log.Open(std::filesystem::path(a.Log))) {
         std::fprintf(stderr, "%s: cannot read %s: %s\n", kTool, a.Log.c_str(), log.Error().c_str());
@@ -104,17 +123,28 @@ int RunExport(const TExportArgs& a)
         }
     }
 
+    // A log the settings do not fit is refused by the export itself.
+    TRecordRange range;
+    if ((a.From || a.To) && log.HasHeader() && log.SampleLength() == settings->Data.SampleLength) {
+        const TFoundRange found = FindLogRange(std::filesystem::path(a.Log), a.From.value_or(""), a.To.value_or(""));
+        if (!found.Range) {
+            std::fprintf(stderr, "%s: %s: %s\n", kTool, a.Log.c_str(), found.Error.c_str());
+            return found.BadTime ? 2 : 1;
+        }
+        range = *found.Range;
+    }
+
     TProgressLine line;
     const TExportProgress progress = [&line](std::uint64_t done, std::uint64_t total) { line.Update(done, total); };
     TExportReport rep;
     if (a.Out.empty()) {
-        rep = ExportLogCsv(log, *settings, StdoutWrite, progress);
+        rep = ExportLogCsv(log, *settings, StdoutWrite, progress, range);
         if (rep.Ok && std::fflush(stdout) != 0) {
             rep.Ok = false;
             rep.Failure = TExportFailure::Write;
         }
     } else {
-        rep = ExportLogCsvFile(log, *settings, std::filesystem::path(a.Out), OsReplaceStorage(), progress);
+        rep = ExportLogCsvFile(log, *settings, std::filesystem::path(a.Out), OsReplaceStorage(), progress, range);
     }
     line.Finish();
 
@@ -156,11 +186,23 @@ int RunExport(const TExportArgs& a)
 void AddExportCommand(CLI::App& app)
 {
     auto args = std::make_shared<TExportArgs>();
-    auto* cmd = app.add_subcommand("export", "write the formulas' values over every record of a log as CSV");
+    auto* cmd = app.add_subcommand("export", "write the formulas' values over the records of a log as CSV");
+    cmd->footer("Values start from zero at the first record written, as if the log began there (an "
+                "accumulating formula sums from it, an elapsed time is 0 on it). A time of day is "
+                "HH:MM:SS or HH:MM:SS.mmm, or \"end\" for the last record; on a log that runs past "
+                "midnight it is found on the first day of the log that has it.");
     cmd->add_option("LOG", args->Log, "the log file (.xlg)")->required();
     cmd->add_option("--settings", args->Settings, "the folder holding set.ini (default: the current folder)");
     cmd->add_option("-o,--output", args->Out, "the CSV file to write (default: standard output)");
-    cmd->callback([args] {
+    auto* from = cmd->add_option("--from", args->FromText,
+                                 "start at the first record at or after this time (default: the first record)");
+    auto* to = cmd->add_option("--to", args->ToText,
+                               "end at the last record at or before this time (default: the last record)");
+    cmd->callback([args, from, to] {
+        if (from->count() > 0)
+            args->From = args->FromText;
+        if (to->count() > 0)
+            args->To = args->ToText;
         if (const int rc = RunExport(*args); rc != 0)
             ExitWith(rc);
     });

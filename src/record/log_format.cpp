@@ -17,6 +17,14 @@ bool TTimeStamp::Valid() const
     return Hour < 24 && Minute < 60 && Second < 60 && Fifths <= 200;
 }
 
+std::int64_t TTimeStamp::CycleMs() const
+{
+    const std::int64_t ms = MsOfDay();
+    return Valid() && ms >= kMsPerDay ? ms - kMsPerDay : ms;
+}
+
+double TTimeStamp::CycleTimeOfDay() const { return DayFraction(CycleMs()); }
+
 TTimeStamp StampOf(float t)
 {
     // Exact in double: 24 bits of t times a 27-bit constant. Halves go to even.

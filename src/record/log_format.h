@@ -26,6 +26,13 @@ struct TTimeStamp {
     std::int64_t MsOfDay() const;
     // Hour, minute and second within range and Fifths at most 200.
     bool Valid() const;
+    // The time of day the record's cycle was given, in milliseconds since
+    // midnight: a full day (23:59:59 and 998 ms or more) is midnight, a stamp
+    // out of range stands as it is. The export writes it and a replay hands
+    // it to the cycle, so both see the same time.
+    std::int64_t CycleMs() const;
+    // The same as a fraction of a day, as the cycle takes it.
+    double CycleTimeOfDay() const;
 };
 
 // The stamp of a cycle timed t (time of day as a fraction of a day, held in

@@ -105,6 +105,31 @@ bool TLogReader::Fill(std::size_t want)
     return true;
 }
 
+bool TLogReader::SeekRecord(std::uint64_t index)
+{
+    if (!hasHeader_ || failed_)
+        return false;
+    const std::uint64_t size = RecordSize();
+    // Past any file a log can be: keeps 1 + index * size from overflowing.
+    const std::uint64_t limit = (std::uint64_t{1} << 62) / size;
+    const std::uint64_t at = 1 + std::min(index, limit) * size;
+    trailing_ = 0;
+    if (!file_) {
+        pos_ = static_cast<std::size_t>(std::min<std::uint64_t>(at, end_));
+    } else {
+        if (file_->isSequential() || !file_->seek(static_cast<qint64>(at))) {
+            Fail("cannot go to record " + std::to_string(index) + " of the log: " +
+                 file_->errorString().toStdString());
+            return false;
+        }
+        pos_ = end_ = 0;
+        atEof_ = false;
+    }
+    records_ = index;
+    bytesDone_ = at;
+    return true;
+}
+
 bool TLogReader::Next(TLogRecord& record)
 {
     if (!hasHeader_ || failed_)

@@ -27,6 +27,13 @@ struct TLogRecord {
     std::span<const std::uint8_t> Sample;  // valid until the next call of Next
 };
 
+// Records first to first + count - 1 of a log (a count past the end: to the
+// end).
+struct TRecordRange {
+    std::uint64_t First = 0;
+    std::uint64_t Count = UINT64_MAX;
+};
+
 class TLogReader {
 public:
     static constexpr std::size_t kDefaultBufferSize = std::size_t{1} << 20;
@@ -56,6 +63,10 @@ public:
     // The next whole record. False at the end of the log, or when reading
     // failed (Failed(), Error()); the records handed out until then stand.
     bool Next(TLogRecord& record);
+    // Makes record index the next that Next hands out (past the end: Next
+    // hands out nothing). False, with Failed() and Error(), when the file
+    // cannot be positioned (a pipe); the reader is then spent.
+    bool SeekRecord(std::uint64_t index);
     // After the end: the bytes of a cut-short last record, left out.
     std::size_t TrailingBytes() const { return trailing_; }
     std::uint64_t Records() const { return records_; }

@@ -71,7 +71,7 @@ std::string FormatStampTime(std::int64_t ms)
 }
 
 TExportReport ExportLogCsv(TLogReader& log, TSettings& settings, const TCsvWriter& write,
-                           const TExportProgress& progress)
+                           const TExportProgress& progress, const TRecordRange& range)
 {
     TExportReport rep;
     TAllData& d = settings.Data;
@@ -84,6 +84,11 @@ TExportReport ExportLogCsv(TLogReader& log, TSettings& settings, const TCsvWrite
         rep.Failure = TExportFailure::Log;
         rep.Error = "the log's samples are " + std::to_string(log.SampleLength()) + " bytes long, the settings' " +
                     std::to_string(d.SampleLength);
+        return rep;
+    }
+    if ((range.First > 0 || log.Records() > 0) && !log.SeekRecord(range.First)) {
+        rep.Failure = TExportFailure::Read;
+        rep.Error = log.Error();
         return rep;
     }
     for (TProc& p : d.Procs)
@@ -111,14 +116,12 @@ TExportReport ExportLogCsv(TLogReader& log, TSettings& settings, const TCsvWrite
 
     TCycle cycle(d, {});
     TLogRecord rec;
-    while (log.Next(rec)) {
-        std::int64_t ms = rec.Stamp.MsOfDay();
+    while (rep.Records < range.Count && log.Next(rec)) {
         if (!rec.Stamp.Valid())
             ++rep.BadStamps;
-        else if (ms >= kMsPerDay)
-            ms -= kMsPerDay;  // 23:59:59 and 998 ms or more
+        const std::int64_t ms = rec.Stamp.CycleMs();
         const double timeOfDay = DayFraction(ms);
-        if (rec.Index == 0)
+        if (rep.Records == 0)
             cycle.LastCycleTime = static_cast<float>(timeOfDay);
 
         const TCycleOutcome o = cycle.LogPrintAt(rec.Sample, TShownPage::Charts, timeOfDay);
@@ -164,7 +167,8 @@ TExportReport ExportLogCsv(std::span<const std::uint8_t> log, TSettings& setting
 }
 
 TExportReport ExportLogCsvFile(TLogReader& log, TSettings& settings, const std::filesystem::path& csv,
-                               std::shared_ptr<TReplaceStorage> storage, const TExportProgress& progress)
+                               std::shared_ptr<TReplaceStorage> storage, const TExportProgress& progress,
+                               const TRecordRange& range)
 {
     TReplaceFile file(std::move(storage));
     bool open = false;
@@ -178,7 +182,7 @@ TExportReport ExportLogCsvFile(TLogReader& log, TSettings& settings, const std::
         }
         return file.Write(text);
     };
-    TExportReport rep = ExportLogCsv(log, settings, write, progress);
+    TExportReport rep = ExportLogCsv(log, settings, write, progress, range);
     if (!rep.Ok) {
         file.Abandon();
         return rep;

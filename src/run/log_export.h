@@ -6,6 +6,8 @@
 // Values start from zero (no sums file) and every formula, accumulating ones
 // included, runs as it would live; the elapsed time of a kind-2 variable is
 // measured between the records' own time stamps (0 for the first record).
+// An export of part of a log (a record range) starts the same way at the
+// first record of the range, as if the log began there.
 // A row whose cycle fails at a formula holds the earlier formulas' values of
 // that row, the failure's text in the failing formula's cell and nothing in
 // the cells after it (those formulas were not evaluated for that row; the
@@ -59,8 +61,10 @@ using TExportProgress = std::function<void(std::uint64_t done, std::uint64_t tot
 // settings: loaded, with its formulas compiled (CompileFormulas); values are
 // reset to 0 first. The log must have the settings' sample length; nothing is
 // written when it has not.
+// range: the records to write (by default all); the reader is taken to its
+// first record.
 TExportReport ExportLogCsv(TLogReader& log, TSettings& settings, const TCsvWriter& write,
-                           const TExportProgress& progress = {});
+                           const TExportProgress& progress = {}, const TRecordRange& range = {});
 
 // The same for a log held in memory, written to a stream.
 TExportReport ExportLogCsv(std::span<const std::uint8_t> log, TSettings& settings, std::ostream& out);
@@ -69,7 +73,7 @@ TExportReport ExportLogCsv(std::span<const std::uint8_t> log, TSettings& setting
 // a failure of any kind leaves an existing file as it was.
 TExportReport ExportLogCsvFile(TLogReader& log, TSettings& settings, const std::filesystem::path& csv,
                                std::shared_ptr<TReplaceStorage> storage = OsReplaceStorage(),
-                               const TExportProgress& progress = {});
+                               const TExportProgress& progress = {}, const TRecordRange& range = {});
 
 // "13:05:07.250"; a stamp out of range is written as it stands.
 std::string FormatStampTime(std::int64_t msOfDay);
