@@ -1,5 +1,7 @@
 #include "run/log_export.h"
 
+#include "run/log_player.h"
+
 #include "support/record_test_util.h"
 
 #include <QTemporaryDir>
@@ -8,6 +10,7 @@
 #include <filesystem>
 #include <sstream>
 #include <string>
+#include <tuple>
 #include <vector>
 
 namespace kovra {
@@ -440,6 +443,94 @@ TEST(ExportStream, AFailedExportLeavesAnExistingCsvAsItWas)
     EXPECT_EQ(rep.Failure, TExportFailure::Log);
     EXPECT_EQ(FileText(csv), before);
     EXPECT_EQ(test::FilesIn(folder, ".tmp").size(), 0u);
+}
+
+TEST(ExportRange, APartOfALogStartsFromZeroAtItsFirstRecord)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const std::filesystem::path logFile = std::filesystem::path(dir.path().toStdString()) / "in.xlg";
+    // Five records half a second apart from 10:00, the third failing at inv.
+    const Bytes log{3,
+                    10, 0, 0, 0,   0, 1, 5,
+                    10, 0, 0, 100, 0, 2, 5,
+                    10, 0, 1, 0,   0, 3, 0,
+                    10, 0, 1, 100, 0, 4, 4,
+                    10, 0, 2, 0,   0, 5, 2,
+                    10, 0};
+    test::WriteBytes(logFile, log);
+
+    const TFoundRange found = FindLogRange(logFile, "10:00:00.300", "10:00:01.500");
+    ASSERT_TRUE(found.Range) << found.Error;
+    EXPECT_EQ(found.Range->First, 1u);
+    EXPECT_EQ(found.Range->Count, 3u);
+
+    TSettings s = test::CompiledSettings(kIni);
+    TLogReader reader(7);
+    ASSERT_TRUE(reader.Open(logFile));
+    std::string csv;
+    const TExportReport rep = ExportLogCsv(
+        reader, s, [&](std::string_view t) { return csv.append(t), kFileOk; }, {}, *found.Range);
+    ASSERT_TRUE(rep.Ok) << rep.Error;
+    EXPECT_EQ(rep.Records, 3u);
+    EXPECT_EQ(rep.DroppedBytes, 0u) << "the cut-short tail was not reached";
+    const auto rows = Rows(csv);
+    ASSERT_EQ(rows.size(), 4u);
+    EXPECT_EQ(rows[1], (std::vector<std::string>{"10:00:00.500", "2", "0", "1", "2", "5"}));
+    EXPECT_EQ(rows[2][0], "10:00:01.000");
+    EXPECT_EQ(rows[2][4], "Floating point division by zero");
+    EXPECT_EQ(rows[3][0], "10:00:01.500");
+    EXPECT_EQ(rows[3][3], "3");
+
+    // To the end of the log: the tail is told of; the last record alone.
+    for (const auto& [from, to, first, count] :
+         {std::tuple{"10:00:01.500", "", 3u, 2u}, std::tuple{"end", "", 4u, 1u}, std::tuple{"", "10:00:00", 0u, 1u},
+          std::tuple{"09:00:00", "end", 0u, 5u}, std::tuple{"10:00:00.001", "12:00:00", 1u, 4u}}) {
+        SCOPED_TRACE(std::string(from) + " " + to);
+        const TFoundRange r = FindLogRange(logFile, from, to);
+        ASSERT_TRUE(r.Range) << r.Error;
+        EXPECT_EQ(r.Range->First, first);
+        EXPECT_EQ(r.Range->Count, count);
+    }
+    TSettings again = test::CompiledSettings(kIni);
+    ASSERT_TRUE(reader.Open(logFile));
+    const TExportReport tail = ExportLogCsv(
+        reader, again, [](std::string_view) { return kFileOk; }, {}, TRecordRange{3, 100});
+    EXPECT_EQ(tail.Records, 2u);
+    EXPECT_EQ(tail.DroppedBytes, 2u);
+
+    // What holds no record, or is no time, is the times' fault.
+    for (const auto& [from, to, says] :
+         {std::tuple{"10:00:02.001", "", "after the last record"}, std::tuple{"10:00:01.200", "10:00:01.100", "no record"},
+          std::tuple{"", "09:00:00", "no record"}, std::tuple{"10:0:00", "", "--from \"10:0:00\" is not a time of day"},
+          std::tuple{"", "10:00:61", "--to"}}) {
+        SCOPED_TRACE(std::string(from) + " " + to);
+        const TFoundRange r = FindLogRange(logFile, from, to);
+        EXPECT_FALSE(r.Range);
+        EXPECT_TRUE(r.BadTime);
+        EXPECT_NE(r.Error.find(says), std::string::npos) << r.Error;
+    }
+    const TFoundRange missing = FindLogRange(logFile.parent_path() / "missing.xlg", "10:00:00", "");
+    EXPECT_FALSE(missing.Range);
+    EXPECT_FALSE(missing.BadTime);
+}
+
+TEST(ExportRange, ARangeAgreesWithThePlayersFindAcrossMidnight)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const std::filesystem::path logFile = std::filesystem::path(dir.path().toStdString()) / "in.xlg";
+    TSettings s = test::CompiledSettings(kWideIni);
+    test::WriteBytes(logFile, MakeLog({"midnight", 2000, 86'340'000, 3}, s.Data.SampleLength));
+    TLogPlayer player;
+    ASSERT_TRUE(player.Open(logFile, s.Data.SampleLength)) << player.Error();
+    for (const char* at : {"23:59:30", "00:00:00", "00:01:00.250", "23:00:00"}) {
+        SCOPED_TRACE(at);
+        const TFoundRange r = FindLogRange(logFile, at, "");
+        ASSERT_TRUE(r.Range) << r.Error;
+        EXPECT_EQ(player.Find(at), r.Range->First);
+        EXPECT_EQ(r.Range->First + r.Range->Count, player.Records());
+    }
 }
 
 }  // namespace
