@@ -633,7 +633,7 @@ SET_INI = """\
 
 LANG = {
     "ru": {"TabSheet1": "Графики", "TabSheet2": "Приборы", "TabSheet3": "Момент",
-           "Button1": "выход", "Button2": "Запись лога",
+           "Button1": "выход", "Button2": "Запись лога", "Button3": "Открыть лог",
            # The link's status line in the tab row; %1, %2: names and numbers.
            "StatusPortOpen": "Порт %1 открыт",
            "StatusPortWaiting": "Порт %1 открывается",
@@ -647,7 +647,7 @@ LANG = {
            "StatusDropped": "пропущено на экране: %1",
            "StatusReplay": "лог %1, %2"},
     "en": {"TabSheet1": "Charts", "TabSheet2": "Gauges", "TabSheet3": "Power run",
-           "Button1": "Exit", "Button2": "Record log",
+           "Button1": "Exit", "Button2": "Record log", "Button3": "Open log",
            "StatusPortOpen": "Port %1 open",
            "StatusPortWaiting": "Opening port %1",
            "StatusPortMissing": "Port %1 not found, waiting for it",
@@ -660,7 +660,7 @@ LANG = {
            "StatusDropped": "not drawn: %1",
            "StatusReplay": "log %1, %2"},
 }
-LANG_KEYS = ["TabSheet1", "TabSheet2", "TabSheet3", "Button1", "Button2",
+LANG_KEYS = ["TabSheet1", "TabSheet2", "TabSheet3", "Button1", "Button2", "Button3",
              "StatusPortOpen", "StatusPortWaiting", "StatusPortMissing", "StatusPortCannotOpen",
              "StatusPortNoAccess", "StatusPortGone", "StatusEcuWaiting", "StatusEcuAnswering",
              "StatusEcuSilent", "StatusDropped", "StatusReplay"]

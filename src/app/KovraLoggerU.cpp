@@ -1,6 +1,7 @@
 #include "app/KovraLoggerU.h"
 
 #include "app/ErrorBox.h"
+#include "app/ReplayBar.h"
 #include "app/ScreenPacer.h"
 #include "app/TLogU.h"
 #include "config/cp1251.h"
@@ -17,9 +18,13 @@
 #include "platform/serial_device.h"
 #include "record/journal.h"
 #include "record/recorder.h"
+#include "run/player_source.h"
 
 #include <QApplication>
 #include <QCloseEvent>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QMimeData>
 #include <QElapsedTimer>
 #include <QFileInfo>
 #include <QKeyEvent>
@@ -32,6 +37,7 @@
 #include <QResizeEvent>
 #include <QScrollArea>
 #include <QScrollBar>
+#include <QTabBar>
 #include <QTabWidget>
 #include <QThread>
 #include <QTime>
@@ -58,12 +64,52 @@ TForm1::TForm1(std::filesystem::path programFolder, std::filesystem::path workin
 
 TForm1::~TForm1()
 {
-    // Nothing is sent to the ECU at exit; the worker is stopped and joined so
-    // that it never outlives the window it posts to.
-    if (comm_)
-        comm_->Stop();
-    if (CommThread == comm_.get())
-        CommThread = nullptr;
+    // Nothing is sent to the ECU at exit; the worker is stopped and joined
+    // before the displays it draws on go.
+    replay_.reset();
+    if (run_) {
+        if (CommThread == run_->Link())
+            CommThread = nullptr;
+        run_->StopSource();
+        run_->SetDisplays(nullptr);
+    }
+}
+
+void TRunView::AddToChart(std::size_t chart, double value)
+{
+    if (chart >= Charts.size())
+        return;
+    TStripChart* c = Charts[chart];
+    if (chart < SizeFrom.size() && SizeFrom[chart])
+        c->setControlSize(SizeFrom[chart]->controlWidth(), SizeFrom[chart]->controlHeight());
+    c->add(value);
+}
+
+void TRunView::DrawPrib()
+{
+    // Values and alarms are this cycle's; the frame that shows them is
+    // composed when the panel is next painted, once however many cycles
+    // came in between.
+    PanelStale = true;
+    if (PanelChanged)
+        PanelChanged();
+}
+
+void TRunView::DrawMoment()
+{
+    // The run logic and its drawing happen every cycle; the plot reaches the
+    // screen once per refresh.
+    if (!Run)
+        return;
+    kovra::DrawMoment(Moment, Run->Data(), MomentChartOf(Run->Data()));
+    if (MomentChanged)
+        MomentChanged();
+}
+
+void TRunView::PlayAlarm()
+{
+    if (Sound && Alarm)
+        Alarm();
 }
 
 void TForm1::BuildLayout()
@@ -142,10 +188,7 @@ void TForm1::BuildLayout()
     PageControl1->setCurrentWidget(TabSheet2);
     // A frame left to compose when the gauge page is hidden is composed now,
     // so that coming back shows the last cycle drawn while it was shown.
-    connect(PageControl1, &QTabWidget::currentChanged, this, [this](int page) {
-        if (page != 1)
-            ComposePanel();
-    });
+    connect(PageControl1, &QTabWidget::currentChanged, this, &TForm1::PageChanged);
 
     Button1 = new QPushButton(QStringLiteral("выход"), this);
     Button1->setObjectName(QStringLiteral("Button1"));
@@ -153,7 +196,13 @@ void TForm1::BuildLayout()
     Button2 = new QPushButton(QStringLiteral("Запись лога"), this);
     Button2->setObjectName(QStringLiteral("Button2"));
     Button2->resize(120, 16);
-    for (QPushButton* b : {Button1, Button2}) {
+    Button3 = new QPushButton(QStringLiteral("Открыть лог"), this);
+    Button3->setObjectName(QStringLiteral("Button3"));
+    Button3->resize(84, 16);
+    // Keys stay with the window ("r", and space and arrows in a replay).
+    Button3->setFocusPolicy(Qt::NoFocus);
+    connect(Button3, &QPushButton::clicked, this, &TForm1::Button3Click);
+    for (QPushButton* b : {Button1, Button2, Button3}) {
         b->setFont(f);
         b->raise();
     }
@@ -176,18 +225,47 @@ void TForm1::BuildLayout()
     Image3->installEventFilter(this);
     Button2->installEventFilter(this);
     connect(Button2, &QPushButton::clicked, this, &TForm1::Button2Click);
+
+    ReplayBar = new TReplayBar(this);
+    ReplayBar->setObjectName(QStringLiteral("ReplayBar"));
+    ReplayBar->setFont(f);
+    ReplayBar->hide();
+    connect(ReplayBar, &TReplayBar::PlayPause, this, &TForm1::ReplayPlayPause);
+    connect(ReplayBar, &TReplayBar::Step, this, &TForm1::ReplayStep);
+    connect(ReplayBar, &TReplayBar::SeekTo, this, [this](qint64 r) { ReplaySeek(std::uint64_t(r)); });
+    connect(ReplayBar, &TReplayBar::SpeedChanged, this, &TForm1::ReplaySetSpeed);
+    connect(ReplayBar, &TReplayBar::SoundChanged, this, [this](bool on) {
+        replaySound_ = on;
+        liveView_.Sound = !IsReplaying() || on;
+        if (replayView_)
+            replayView_->Sound = on;
+    });
+    connect(ReplayBar, &TReplayBar::BackToLive, this, &TForm1::BackToLive);
+    setAcceptDrops(true);
     PlaceButtons();
 }
 
 void TForm1::PlaceButtons()
 {
-    // Anchored: Button1 to the bottom and right edges, Button2 to the bottom and left.
+    // Anchored: Button1 to the bottom and right edges, Button2 to the bottom
+    // and left. A replay's bar takes a strip above the tab row: the pages
+    // give up its height, the tab row and the buttons stay where they are.
+    const int bar = ReplayBar && ReplayBar->isVisible() ? ReplayBar->sizeHint().height() : 0;
     PageControl1->setGeometry(0, 0, width(), height());
+    if (bar > 0) {
+        TabSheet1->parentWidget()->setContentsMargins(0, 0, 0, bar);
+        ReplayBar->setGeometry(0, height() - PageControl1->tabBar()->sizeHint().height() - bar, width(), bar);
+        ReplayBar->raise();
+    } else if (TabSheet1->parentWidget()) {
+        TabSheet1->parentWidget()->setContentsMargins(0, 0, 0, 0);
+    }
     Button1->move(width() - (kClientWidth - 773), height() - (kClientHeight - 486));
     Button2->move(180, height() - (kClientHeight - 486));
+    constexpr int kGap = 6;
+    if (Button3)
+        Button3->move(Button2->x() + Button2->width() + kGap, Button2->y());
     if (LinkStatusText) {
-        constexpr int kGap = 6;
-        const int left = Button2->x() + Button2->width() + kGap;
+        const int left = Button3->x() + Button3->width() + kGap;
         LinkStatusText->setGeometry(left, Button2->y(), std::max(0, Button1->x() - kGap - left),
                                     Button2->height());
         ShowStatusLine();
@@ -219,6 +297,11 @@ bool TForm1::eventFilter(QObject* watched, QEvent* e)
     }
     if (watched == Button2 && e->type() == QEvent::KeyPress) {
         auto* ke = static_cast<QKeyEvent*>(e);
+        if (IsReplaying() && (ke->key() == Qt::Key_Space || ke->key() == Qt::Key_Left ||
+                              ke->key() == Qt::Key_Right)) {
+            keyPressEvent(ke);
+            return true;
+        }
         if (ke->text() == QStringLiteral("r")) {
             FormKeyPress(QLatin1Char('r'));
             return true;
@@ -245,19 +328,34 @@ bool TForm1::ScrollBox1MouseWheel(int wheelDelta)
 
 void TForm1::Button1Click() { close(); }
 
-void TForm1::ShowError(const QString& message) { ErrorBox::Show(this, message); }
+void TForm1::ShowError(const QString& message)
+{
+    if (ErrorHook) {
+        ErrorHook(message);
+        return;
+    }
+    ErrorBox::Show(this, message);
+}
 
 void TForm1::TabSheet2Resize()
 {
     const QSize size = PanelSize(TabSheet2->width());
     Image1->resize(size);
     if (created_ || !PanelFrame.isNull()) {
-        DrawPribBack(settings_.Data, settings_.Options.PanelColor, size.width(), size.height(),
-                     workingFolder_, PanelBackground, PanelFrame);
+        DrawPribBack(Data(), Settings().Options.PanelColor, size.width(), size.height(), workingFolder_,
+                     PanelBackground, PanelFrame);
+        if (replay_) {
+            // The replay's gauges stand where the live ones do.
+            QImage background, frame;
+            DrawPribBack(replay_->Data(), Settings().Options.PanelColor, size.width(), size.height(),
+                         workingFolder_, background, frame);
+        }
     }
     DrawMomentGrid();
     // Until the next cycle the panel shows the bare background.
-    panelStale_ = false;
+    liveView_.PanelStale = false;
+    if (replayView_)
+        replayView_->PanelStale = false;
     if (PanelFrame.size() == PanelBackground.size() && !PanelFrame.isNull())
         Canvas(&PanelFrame).copyRect(0, 0, PanelFrame.width(), PanelFrame.height(), PanelBackground, 0, 0);
     else
@@ -268,9 +366,8 @@ void TForm1::TabSheet2Resize()
 void TForm1::FormCreate()
 {
     // 1. The settings file of the program folder.
-    settings_ = LoadSettings(programFolder_);
-    TAllData& d = settings_.Data;
-    const TWindowOptions& o = settings_.Options;
+    TSettings settings = LoadSettings(programFolder_);
+    const TWindowOptions o = settings.Options;
 
     // 2. Full screen: on top, maximised, then without border and title bar.
     if (o.FullScreen) {
@@ -289,32 +386,43 @@ void TForm1::FormCreate()
     }
     // 4.-6. ObdMode, the watchdog interval and the areas come with the model
     // and go to the worker in step 19.
-    // 7. Compile every formula.
-    CompileFormulas();
+    // 7. Compile every formula: the run does, with its cycle (step 14) and a
+    // zeroed sample buffer (step 18).
+    run_ = std::make_unique<TRun>(std::move(settings), this);
+    run_->SetBudget(std::chrono::milliseconds(kLogPrintBudgetMs));
+    run_->SetShownPage(static_cast<TShownPage>(PageControl1->currentIndex()));
+    run_->OnEntry = [this](const TCycleSample& e, const TCycleOutcome& out) { HandleLiveEntry(e, out); };
     // 8. One strip chart per logger.
     CreateStripCharts();
     // 9. Gauges: loaded with the model.
     // 10. Captions from the language file (and the status line's texts).
     ApplyLanguage();
     // 11. Not recording; the panel's pictures.
-    recorder_ = std::make_unique<TRecorder>(programFolder_, d.SampleLength);
+    TRecorder& recorder = run_->AttachRecorder(programFolder_);
     // The failure comes from inside a cycle's processing; the box waits for
     // the cycle to end, and shows once per failure, never per cycle.
-    recorder_->SetJournalFailureHandler([this](const TJournal& j) {
+    recorder.SetJournalFailureHandler([this](const TJournal& j) {
         const QString text = QString::fromStdString(JournalFailureText(j));
         QTimer::singleShot(0, this, [this, text] { ShowError(text); });
     });
     CreatePanelPictures();
+    liveView_.Run = run_.get();
+    liveView_.PanelChanged = [this] { pacer_->Request(Image1); };
+    liveView_.MomentChanged = [this] {
+        if (!replay_)
+            pacer_->Request(Image3);
+    };
+    liveView_.Alarm = [this] { PlayAlarmSound(); };
+    for (TLog* log : Data().Loggers)
+        liveView_.Charts.push_back(log);
     // 12. Clock settings: loaded with the model.
     // 13. Size the panel, draw its background and the chart tab's axis strip.
     TabSheet2Resize();
-    // 14.
-    cycle_ = std::make_unique<TCycle>(d, ChartFormulas(settings_), this, recorder_.get());
-    cycle_->TouchLastCycleTime();
+    // 14. The cycle draws on the window's displays; LastCycleTime was set by the run.
+    run_->SetDisplays(&liveView_);
     // 15.-16. Chart tab settings (loaded) and its drawing surfaces (set in step 11).
     // 17. Double-buffering is how Qt paints anyway.
-    // 18. A zeroed sample buffer.
-    sample_.assign(d.SampleLength, 0);
+    // 18. The sample buffer: zeroed by the run.
     // A recording that a crash or a power cut interrupted becomes a log now;
     // the journals that cannot become one yet are named in one box.
     QStringList unrecovered;
@@ -330,65 +438,51 @@ void TForm1::FormCreate()
         Recording();
     // 21. The settings file was read whole and is closed.
     // 22. Sums; a value that is not a number ends start-up here.
-    if (auto err = RestoreSums(programFolder_, d)) {
+    if (auto err = RestoreSums(programFolder_, Data())) {
         ShowError(Cp1251ToQString(*err));  // quotes the file's own (CP1251) text
         return;  // polling then starts at the watchdog's first tick
     }
     // 23.-24.
     QThread::msleep(10);
-    if (comm_)
-        comm_->SendRequest();
+    if (TCommThread* link = run_->Link())
+        link->SendRequest();
 }
-
-void TForm1::CompileFormulas() { kovra::CompileFormulas(settings_); }
 
 void TForm1::CreateStripCharts()
 {
-    TAllData& d = settings_.Data;
+    TAllData& d = Data();
     auto* column = static_cast<QBoxLayout*>(ScrollBox1->widget()->layout());
     const int w = ScrollBox1->viewport()->width() > 0 && ScrollBox1->isVisible()
                       ? ScrollBox1->viewport()->width()
                       : width();
     d.Loggers.clear();
-    for (const TLogSettings& s : settings_.Loggers)
-        d.Loggers.push_back(CreateLog(ScrollBox1->widget(), column, s, settings_.Options, w, pacer_));
+    for (const TLogSettings& s : Settings().Loggers)
+        d.Loggers.push_back(CreateLog(ScrollBox1->widget(), column, s, Settings().Options, w, pacer_));
 }
 
-void TForm1::AddToChart(std::size_t chart, double value)
+void TForm1::SetUpMomentSurfaces(TMomentSurfaces& s)
 {
-    TAllData& d = settings_.Data;
-    if (chart < d.Loggers.size())
-        d.Loggers[chart]->add(value);
-}
-
-void TForm1::SetUpMomentSurfaces()
-{
-    if (TStripChart* c = MomentChartOf(settings_.Data))
-        kovra::SetupMomentSurfaces(moment_, *c, settings_.Options.PanelColor);
+    if (TStripChart* c = MomentChartOf(Data()))
+        kovra::SetupMomentSurfaces(s, *c, Settings().Options.PanelColor);
 }
 
 void TForm1::DrawMomentGrid()
 {
-    kovra::DrawMomentGrid(moment_, MomentChartOf(settings_.Data), Image2->size(), Image3->size());
+    TStripChart* chart = MomentChartOf(Data());
+    kovra::DrawMomentGrid(liveView_.Moment, chart, Image2->size(), Image3->size());
+    if (replayView_)
+        kovra::DrawMomentGrid(replayView_->Moment, chart, Image2->size(), Image3->size());
     Image2->update();
     Image3->update();
 }
 
-void TForm1::DrawMoment()
-{
-    // The run logic and its drawing happen every cycle; the plot reaches the
-    // screen once per refresh.
-    kovra::DrawMoment(moment_, settings_.Data, MomentChartOf(settings_.Data));
-    pacer_->Request(Image3);
-}
-
 void TForm1::ApplyLanguage()
 {
-    const TIniFile file = ReadLanguageFile(workingFolder_, settings_.Options.Language);
+    const TIniFile file = ReadLanguageFile(workingFolder_, Settings().Options.Language);
     const TCaptions c = ReadLanguageFromBytes(file.Bytes());
     TStatusTexts texts;
     ApplyStatusTexts(texts, [&file](std::string_view key) { return file.Read("Logger", key); });
-    status_ = std::make_unique<TLinkStatus>(PortNameText(settings_.Options.PortName), std::move(texts));
+    status_ = std::make_unique<TLinkStatus>(PortNameText(Settings().Options.PortName), std::move(texts));
     status_->Access = [](const QString& device) {
         return DeviceAccess(std::filesystem::path(device.toStdWString()));
     };
@@ -401,27 +495,26 @@ void TForm1::ApplyLanguage()
     set(c.TabSheet3, [this](const QString& t) { PageControl1->setTabText(2, t); });
     set(c.Button1, [this](const QString& t) { Button1->setText(t); });
     set(c.Button2, [this](const QString& t) { Button2->setText(t); });
+    set(c.Button3, [this](const QString& t) { Button3->setText(t); });
 }
 
 void TForm1::CreatePanelPictures()
 {
     PanelBackground = QImage(1, 1, kPictureFormat);
     PanelFrame = QImage(1, 1, kPictureFormat);
-    InitMomentSurfaces(moment_, &Image2->picture(), &Image3->picture());
+    InitMomentSurfaces(liveView_.Moment, &Image2->picture(), &Image3->picture());
     // The chart tab takes its colours from its strip chart before its first
     // drawing, so the axis strip is right from the start.
-    SetUpMomentSurfaces();
+    SetUpMomentSurfaces(liveView_.Moment);
 }
 
 void TForm1::StartLink()
 {
-    comm_ = std::make_unique<TCommThread>();
-    comm_->Configure(CommSettingsFrom(settings_));
-    comm_->SetConsumer(this);
-    CommThread = comm_.get();
-    comm_->Start();
+    run_->SetSource(std::make_unique<TLinkSource>(CommSettingsFrom(Settings())));
+    CommThread = run_->Link();
+    run_->StartSource();
     journalTimer_ = new QTimer(this);
-    connect(journalTimer_, &QTimer::timeout, this, [this] { recorder_->Tick(); });
+    connect(journalTimer_, &QTimer::timeout, this, [this] { run_->Recorder()->Tick(); });
     journalTimer_->start(1000);
     statusTimer_ = new QTimer(this);
     connect(statusTimer_, &QTimer::timeout, this, &TForm1::UpdateLinkStatus);
@@ -434,6 +527,10 @@ void TForm1::UpdateLinkStatus()
     if (!status_)
         return;
     status_->SetDropped(DroppedFromDisplay());
+    if (replay_)
+        status_->SetReplay(std::make_pair(PathToQString(replayLog_.filename()), RecordText(replayShown_)));
+    else
+        status_->SetReplay(std::nullopt);
     statusLine_ = status_->Text(QDateTime::currentMSecsSinceEpoch());
     ShowStatusLine();
 }
@@ -449,6 +546,8 @@ void TForm1::ShowStatusLine()
 
 bool TForm1::event(QEvent* e)
 {
+    // The runs take their sources' events themselves; one that reaches the
+    // window (posted by a test, say) turns the live run's loop.
     if (IsCycleDone(e)) {
         LogPrint();
         return true;
@@ -456,72 +555,15 @@ bool TForm1::event(QEvent* e)
     return QWidget::event(e);
 }
 
-void TForm1::PostTurn()
-{
-    if (turnPosted_)
-        return;
-    turnPosted_ = true;
-    QCoreApplication::postEvent(this, new QEvent(WM_CYCLE_DONE));
-}
-
-void TForm1::QueueEntry(TCycleSample entry)
-{
-    pending_.push_back(std::move(entry));
-    PostTurn();
-}
-
-std::uint64_t TForm1::DroppedFromDisplay() const
-{
-    return recordedOnly_ + (comm_ ? comm_->DroppedSamples() : 0);
-}
-
-void TForm1::LogPrint()
-{
-    turnPosted_ = false;
-    if (!cycle_)
-        return;
-    if (comm_) {
-        // While recording the worker keeps every cycle, however far behind we
-        // are: a recording must not lose one to a busy window.
-        comm_->SetKeepAll(IsRecording());
-        TCycleSample entry;
-        while (comm_->TakeSample(entry))
-            pending_.push_back(std::move(entry));
-    }
-    // Far behind: the oldest cycles are recorded but not drawn, so that the
-    // window catches up instead of falling further behind.
-    while (pending_.size() > kMaxQueuedSamples) {
-        TCycleSample entry = std::move(pending_.front());
-        pending_.pop_front();
-        if (entry.Kind == TCycleSample::TKind::Cycle)
-            RecordOnly(entry);
-        else
-            HandleEntry(entry);
-    }
-    QElapsedTimer spent;
-    spent.start();
-    while (!pending_.empty()) {
-        // Taken off the queue before it is handled: an error box opened by
-        // this cycle runs the event loop, which may come back here.
-        TCycleSample entry = std::move(pending_.front());
-        pending_.pop_front();
-        HandleEntry(entry);
-        if (spent.elapsed() >= kLogPrintBudgetMs)
-            break;
-    }
-    if (!pending_.empty())
-        PostTurn();
-}
-
-void TForm1::HandleEntry(TCycleSample& entry)
+void TForm1::HandleLiveEntry(const TCycleSample& entry, const TCycleOutcome& out)
 {
     status_->Take(entry);
     switch (entry.Kind) {
     case TCycleSample::TKind::Cycle:
-        ProcessCycle(entry.Sample, entry.TimeOfDay);
+        if (!out.Ok())
+            ShowError(QString::fromLatin1(out.Message()));
         break;
     case TCycleSample::TKind::Resend:
-        cycle_->LastCycleTime = entry.TimeOfDay;
         break;
     case TCycleSample::TKind::PortLost:
     case TCycleSample::TKind::PortOpen:
@@ -533,58 +575,52 @@ void TForm1::HandleEntry(TCycleSample& entry)
     }
 }
 
-void TForm1::RecordOnly(const TCycleSample& entry)
-{
-    ++recordedOnly_;
-    status_->Take(entry);
-    if (recorder_ && recorder_->IsRecording())
-        recorder_->Append(static_cast<float>(entry.TimeOfDay), entry.Sample);
-}
-
 void TForm1::ProcessCycle(const std::vector<std::uint8_t>& sample)
 {
-    ProcessCycle(sample, std::nullopt);
-}
-
-void TForm1::ProcessCycle(const std::vector<std::uint8_t>& sample, double timeOfDay)
-{
-    ProcessCycle(sample, std::optional<double>(timeOfDay));
-}
-
-void TForm1::ProcessCycle(const std::vector<std::uint8_t>& sample, std::optional<double> timeOfDay)
-{
-    const std::size_t n = std::min(sample.size(), sample_.size());
-    std::copy_n(sample.begin(), n, sample_.begin());
-    ++processed_;
-    const auto page = static_cast<TShownPage>(PageControl1->currentIndex());
-    // A queued cycle is timed when the worker completed it, not when its turn
-    // came: elapsed times and record stamps stay true in a flood.
-    const TCycleOutcome out = timeOfDay ? cycle_->LogPrintAt(sample_, page, *timeOfDay)
-                                        : cycle_->LogPrint(sample_, page);
+    const TCycleOutcome out = run_->ProcessCycle(sample, run_->Cycle().Now());
     if (!out.Ok())
         ShowError(QString::fromLatin1(out.Message()));
 }
 
-void TForm1::DrawPrib()
+void TForm1::ProcessCycle(const std::vector<std::uint8_t>& sample, double timeOfDay)
 {
-    // Values and alarms are this cycle's; the frame that shows them is
-    // composed when the panel is next painted, once however many cycles
-    // came in between.
-    panelStale_ = true;
-    pacer_->Request(Image1);
+    const TCycleOutcome out = run_->ProcessCycle(sample, timeOfDay);
+    if (!out.Ok())
+        ShowError(QString::fromLatin1(out.Message()));
+}
+
+void TForm1::PageChanged(int page)
+{
+    const auto shown = static_cast<TShownPage>(page);
+    if (run_)
+        run_->SetShownPage(shown);
+    if (replay_)
+        replay_->SetShownPage(shown);
+    // A frame left to compose when the gauge page is hidden is composed now,
+    // so that coming back shows the last cycle drawn while it was shown.
+    if (page != 1)
+        ComposePanel();
 }
 
 void TForm1::ComposePanel()
 {
-    if (!panelStale_)
+    TRunView& view = ShownView();
+    if (!view.PanelStale)
         return;
-    panelStale_ = false;
+    view.PanelStale = false;
     if (PanelFrame.size() != Image1->size() || PanelBackground.size() != Image1->size())
         return;
-    kovra::DrawPrib(settings_.Data, PanelBackground, PanelFrame);
+    if (replay_ && player_) {
+        // The clock shows the time the record was made.
+        const QTime at = QTime::fromMSecsSinceStartOfDay(
+            static_cast<int>(player_->Player().MsOfDay(replayShown_) % kMsPerDay));
+        kovra::DrawPrib(replay_->Data(), PanelBackground, PanelFrame, at);
+        return;
+    }
+    kovra::DrawPrib(Data(), PanelBackground, PanelFrame);
 }
 
-void TForm1::PlayAlarm()
+void TForm1::PlayAlarmSound()
 {
     if (AlarmHook) {
         AlarmHook();
@@ -603,14 +639,16 @@ void TForm1::PlayAlarm()
         alarm_->play();
 }
 
-bool TForm1::IsRecording() const { return recorder_ && recorder_->IsRecording(); }
+bool TForm1::IsRecording() const { return run_ && run_->IsRecording(); }
 
 void TForm1::Recording()
 {
-    if (!recorder_)
+    TRecorder* recorder = run_ ? run_->Recorder() : nullptr;
+    // A replay shows no live cycles, so it neither starts nor stops one.
+    if (!recorder || IsReplaying())
         return;
-    const TSaveResult r = recorder_->Recording();
-    Button2->setText(QString::fromUtf8(recorder_->Caption()));
+    const TSaveResult r = recorder->Recording();
+    Button2->setText(QString::fromUtf8(recorder->Caption()));
     if (!r.Ok())
         ShowError(QString::fromStdString(r.Message));
 }
@@ -623,6 +661,21 @@ void TForm1::FormKeyPress(QChar key)
 
 void TForm1::keyPressEvent(QKeyEvent* e)
 {
+    if (IsReplaying()) {
+        switch (e->key()) {
+        case Qt::Key_Space:
+            ReplayPlayPause();
+            return;
+        case Qt::Key_Left:
+            ReplayStep(-1);
+            return;
+        case Qt::Key_Right:
+            ReplayStep(1);
+            return;
+        default:
+            break;
+        }
+    }
     if (e->text() == QStringLiteral("r"))
         FormKeyPress(QLatin1Char('r'));
     QWidget::keyPressEvent(e);
@@ -642,8 +695,8 @@ bool TForm1::FormClose()
         if (IsRecording())
             return false;
     }
-    // 2. The sums.
-    if (auto err = SaveSums(programFolder_, settings_.Data)) {
+    // 2. The sums of the live run (a replay's never reach log.sv).
+    if (auto err = SaveSums(programFolder_, Data())) {
         ShowError(Cp1251ToQString(*err));  // the file's path, in CP1251
         return false;
     }
@@ -656,6 +709,24 @@ void TForm1::closeEvent(QCloseEvent* e)
         e->accept();
     else
         e->ignore();
+}
+
+void TForm1::dragEnterEvent(QDragEnterEvent* e)
+{
+    const QList<QUrl> urls = e->mimeData()->urls();
+    if (urls.size() == 1 && urls.front().isLocalFile())
+        e->acceptProposedAction();
+}
+
+void TForm1::dropEvent(QDropEvent* e)
+{
+    const QList<QUrl> urls = e->mimeData()->urls();
+    if (urls.size() != 1 || !urls.front().isLocalFile())
+        return;
+    e->acceptProposedAction();
+    const std::filesystem::path log = PathFromQString(urls.front().toLocalFile());
+    // Opened after the drop has finished: a box must not open inside it.
+    QTimer::singleShot(0, this, [this, log] { OpenLog(log); });
 }
 
 }  // namespace kovra

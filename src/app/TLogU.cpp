@@ -29,6 +29,12 @@ void TLog::Changed()
         update();
 }
 
+void TLog::Show(const TStripChart* shown)
+{
+    shown_ = shown;
+    update();
+}
+
 void TLog::resizeEvent(QResizeEvent* e)
 {
     // The picture follows at the next step, as a picture drawn on only then would.
@@ -40,12 +46,31 @@ void TLog::paintEvent(QPaintEvent* e)
 {
     QPainter p(this);
     p.setClipRegion(e->region());
-    Draw(p, 0, 0);
+    const TStripChart& c = ShownChart();
+    c.Draw(p, 0, 0);
     // Until the next step a widened chart shows the panel colour to the right.
-    const QRegion rest = QRegion(rect()) - QRegion(0, 0, pictureWidth(), pictureHeight());
-    const QColor back = ToQColor(canvas().brushColor);
+    const QRegion rest = QRegion(rect()) - QRegion(0, 0, c.pictureWidth(), c.pictureHeight());
+    const QColor back = ToQColor(c.canvas().brushColor);
     for (const QRect& r : rest)
         p.fillRect(r, back);
+}
+
+void ApplyChartSettings(TStripChart& chart, const TLogSettings& s, const TWindowOptions& o)
+{
+    chart.FormulaIndex = s.FormulaIndex;
+    chart.LabelText = Cp1251ToQString(s.LabelText);
+    chart.MaxValue = s.MaxValue;
+    chart.MinValue = s.MinValue;
+    Canvas& c = chart.canvas();
+    c.penColor = s.TraceColor;
+    c.penWidth = 1;
+    c.brushColor = o.PanelColor;
+    c.brushStyle = BrushStyle::Solid;
+    c.fontColor = o.ChartTextColor;
+    c.fontPixelHeight = o.ChartTextHeight;
+    c.fontPointSize = 0;
+    c.fontBold = true;
+    c.fontFamily = QStringLiteral("Arial");
 }
 
 TLog* CreateLog(QWidget* parent, QBoxLayout* column, const TLogSettings& s,
@@ -59,20 +84,7 @@ TLog* CreateLog(QWidget* parent, QBoxLayout* column, const TLogSettings& s,
     log->setControlSize(std::max(width, 0), h);
     if (column)
         column->addWidget(log);
-    log->FormulaIndex = s.FormulaIndex;
-    log->LabelText = Cp1251ToQString(s.LabelText);
-    log->MaxValue = s.MaxValue;
-    log->MinValue = s.MinValue;
-    Canvas& c = log->canvas();
-    c.penColor = s.TraceColor;
-    c.penWidth = 1;
-    c.brushColor = o.PanelColor;
-    c.brushStyle = BrushStyle::Solid;
-    c.fontColor = o.ChartTextColor;
-    c.fontPixelHeight = o.ChartTextHeight;
-    c.fontPointSize = 0;
-    c.fontBold = true;
-    c.fontFamily = QStringLiteral("Arial");
+    ApplyChartSettings(*log, s, o);
     log->add(0);
     return log;
 }

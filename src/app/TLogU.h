@@ -23,11 +23,22 @@ public:
     // asking for a paint per step.
     TScreenPacer* Pacer = nullptr;
 
+    // Another chart shown in this control instead of its own (a replay's);
+    // null: its own. shown must outlive the control or be reset first.
+    void Show(const TStripChart* shown);
+    const TStripChart& ShownChart() const { return shown_ ? *shown_ : *this; }
+
 protected:
     void Changed() override;
     void paintEvent(QPaintEvent* e) override;
     void resizeEvent(QResizeEvent* e) override;
+
+private:
+    const TStripChart* shown_ = nullptr;
 };
+
+// A chart's scale, caption and the drawing attributes all charts share.
+void ApplyChartSettings(TStripChart& chart, const TLogSettings& s, const TWindowOptions& o);
 
 // Creates one chart from its settings in `column` (a top-aligned vertical
 // layout of the graphs tab's scroll box, charts stacked in order), with the

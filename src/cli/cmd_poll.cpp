@@ -6,7 +6,7 @@
 // standard error every few seconds and at the end, against what the line
 // itself allows, so that a slow adapter or host shows as a number.
 #include "commands.h"
-#include "entry_pump.h"
+#include "run/run.h"
 
 #include "config/cp1251.h"
 #include "config/settings.h"
@@ -156,7 +156,7 @@ int RunPoll(const TPollOptions& o)
     char* argv[] = {name, nullptr};
     QCoreApplication app(argc, argv);
 
-    const std::optional<TSettings> settings = LoadToolSettings("kovra poll", o.Folder, "polling");
+    std::optional<TSettings> settings = LoadToolSettings("kovra poll", o.Folder, "polling");
     if (!settings)
         return 2;
     TCommSettings comm = CommSettingsFrom(*settings);
@@ -172,11 +172,11 @@ int RunPoll(const TPollOptions& o)
                  LineSettingsFor(comm.ObdMode).Baud, comm.PreambleLength ? "on" : "off",
                  comm.ReplyTimeout);
 
-    TCommThread worker;
+    TRun run(std::move(*settings));
     TPrinter printer(o.Cycles);
-    TEntryPump pump(worker, [&printer](const TCycleSample& s) { printer.Take(s); });
-    worker.Configure(comm);
-    worker.SetConsumer(&pump);
+    run.OnEntry = [&printer](const TCycleSample& s, const TCycleOutcome&) { printer.Take(s); };
+    run.SetSource(std::make_unique<TLinkSource>(comm));
+    TCommThread& worker = *run.Link();
     std::optional<TStatsReporter> stats;
     QTimer statsTimer;
     if (o.Stats) {
@@ -184,14 +184,14 @@ int RunPoll(const TPollOptions& o)
         QObject::connect(&statsTimer, &QTimer::timeout, [&stats] { stats->Report(false); });
         statsTimer.start(std::max(1, static_cast<int>(o.StatsInterval * 1000)));
     }
-    worker.Start();
+    run.StartSource();
     worker.SendRequest();
     if (o.Seconds > 0)
         QTimer::singleShot(static_cast<int>(o.Seconds * 1000), &app, &QCoreApplication::quit);
     app.exec();
     statsTimer.stop();
-    worker.Stop();
-    pump.Drain();
+    run.StopSource();
+    run.Drain();
     if (stats)
         stats->Report(true);
     if (!printer.PortOpened()) {

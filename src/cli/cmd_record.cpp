@@ -4,7 +4,6 @@
 // journal). Ctrl-C, a termination request or the end of the duration stops
 // and saves; the saved log's path goes to standard output.
 #include "commands.h"
-#include "entry_pump.h"
 
 #include "config/cp1251.h"
 #include "config/settings.h"
@@ -12,6 +11,7 @@
 #include "link/port_name.h"
 #include "platform/stop_signal.h"
 #include "run/cycle.h"
+#include "run/run.h"
 #include "record/journal.h"
 #include "record/log_file.h"
 #include "record/log_format.h"
@@ -37,27 +37,24 @@ struct TRecordOptions {
     double Duration = 0;
 };
 
-// Runs each completed cycle of the worker through the cycle processing, which
-// appends it to the recording.
-class TCycleRunner {
+// What the run's entries tell the user: each completed cycle went through the
+// cycle processing, which appended it to the recording.
+class TEntryReport {
 public:
-    explicit TCycleRunner(TCycle& cycle) : cycle_(cycle) {}
     std::uint64_t Cycles() const { return cycles_; }
     std::uint64_t Failures() const { return failures_; }
 
-    void Take(const TCycleSample& s)
+    void Take(const TCycleSample& s, const TCycleOutcome& o)
     {
         switch (s.Kind) {
         case TCycleSample::TKind::Cycle: {
             ++cycles_;
-            const TCycleOutcome o = cycle_.LogPrint(s.Sample, TShownPage::None);
             if (!o.Ok() && failures_++ == 0)
                 std::fprintf(stderr, "kovra record: formula %zu: %s (reported once; the cycles are still recorded)\n",
                              o.FailedFormula, o.Message());
             break;
         }
         case TCycleSample::TKind::Resend:
-            cycle_.LastCycleTime = s.TimeOfDay;
             break;
         case TCycleSample::TKind::PortLost:
             std::fprintf(stderr, "kovra record: port lost: %s\n", s.Text.toStdString().c_str());
@@ -72,7 +69,6 @@ public:
     }
 
 private:
-    TCycle& cycle_;
     std::uint64_t cycles_ = 0;
     std::uint64_t failures_ = 0;
 };
@@ -107,16 +103,11 @@ int RunRecord(const TRecordOptions& o)
         return 2;
     }
 
-    CompileFormulas(settings);
-    TRecorder recorder(folder, settings.Data.SampleLength);
-    TCycle cycle(settings.Data, ChartFormulas(settings), nullptr, &recorder);
-    cycle.TouchLastCycleTime();
-
-    TCommThread worker;
-    TCycleRunner runner(cycle);
-    TEntryPump pump(worker, [&runner](const TCycleSample& s) { runner.Take(s); });
-    worker.Configure(comm);
-    worker.SetConsumer(&pump);
+    TRun run(std::move(settings));
+    TRecorder& recorder = run.AttachRecorder(folder);
+    TEntryReport report;
+    run.OnEntry = [&report](const TCycleSample& s, const TCycleOutcome& o) { report.Take(s, o); };
+    run.SetSource(std::make_unique<TLinkSource>(comm));
 
     InstallStopRequestHandler();
     // Reported the moment it happens, once: the recording goes on in memory.
@@ -126,8 +117,8 @@ int RunRecord(const TRecordOptions& o)
     recorder.Start();
     std::fprintf(stderr, "kovra record: recording %zu sample bytes from %s; Ctrl-C stops and saves\n",
                  comm.SampleLength, ResolvePortName(comm.PortName).toStdString().c_str());
-    worker.Start();
-    worker.SendRequest();
+    run.StartSource();
+    run.Link()->SendRequest();
 
     QTimer poll;
     QObject::connect(&poll, &QTimer::timeout, [&] {
@@ -140,10 +131,10 @@ int RunRecord(const TRecordOptions& o)
         QTimer::singleShot(static_cast<int>(o.Duration * 1000), &app, &QCoreApplication::quit);
     app.exec();
 
-    worker.Stop();
-    pump.Drain();  // cycles that completed before the stop
+    run.StopSource();
+    run.Drain();  // cycles that completed before the stop
     TSaveResult saved = recorder.StopAndSave();
-    std::fprintf(stderr, "kovra record: %llu cycles\n", static_cast<unsigned long long>(runner.Cycles()));
+    std::fprintf(stderr, "kovra record: %llu cycles\n", static_cast<unsigned long long>(report.Cycles()));
     if (!saved.Ok()) {
         std::fprintf(stderr, "kovra record: saving %s failed: %s; trying once more under a new name\n",
                      saved.Path.string().c_str(), saved.Message.c_str());

@@ -13,6 +13,7 @@ TCaptions ReadLanguageFromBytes(std::string_view bytes)
     c.TabSheet3 = ini.Read("Logger", "TabSheet3");
     c.Button1 = ini.Read("Logger", "Button1");
     c.Button2 = ini.Read("Logger", "Button2");
+    c.Button3 = ini.Read("Logger", "Button3");
     return c;
 }
 

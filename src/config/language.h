@@ -19,6 +19,7 @@ struct TCaptions {
     std::optional<std::string> TabSheet3;  // "Момент"
     std::optional<std::string> Button1;    // "выход"
     std::optional<std::string> Button2;    // "Запись лога"
+    std::optional<std::string> Button3;    // "Открыть лог"
 };
 
 // languageName is "язык" of the settings, CP1251. Never fails.

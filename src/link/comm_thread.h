@@ -99,6 +99,7 @@ struct TCycleSample {
     std::vector<std::uint8_t> Sample;
     TPollProtocol::TFrameKind Frame = TPollProtocol::TFrameKind::None;  // of a Resend
     QString Text;
+    std::uint64_t Record = 0;  // a replayed cycle's record in its log
 };
 
 // The most recent values of a measurement, written by one thread and read by

@@ -90,6 +90,8 @@ public:
     double LastCycleTime = 0;
     // What the watchdog does on each re-send, and start-up once.
     void TouchLastCycleTime() { LastCycleTime = clock_(); }
+    // A reading of the cycle's clock.
+    double Now() const { return clock_(); }
 
 private:
     long double VariableValue(const TPerem& v, std::span<const std::uint8_t> sample, float t) const;

@@ -1,0 +1,184 @@
+#include "run/run.h"
+
+#include "record/recorder.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QEvent>
+
+#include <algorithm>
+
+namespace kovra {
+
+TRun::TRun(TSettings settings, QObject* parent) : QObject(parent), settings_(std::move(settings))
+{
+    CompileFormulas(settings_);
+    cycle_ = std::make_unique<TCycle>(settings_.Data, ChartFormulas(settings_));
+    cycle_->TouchLastCycleTime();
+    sample_.assign(settings_.Data.SampleLength, 0);
+}
+
+TRun::~TRun()
+{
+    // The source may post to the run until it has stopped.
+    if (source_)
+        source_->Stop();
+}
+
+TRecorder& TRun::AttachRecorder(const std::filesystem::path& programFolder)
+{
+    recorder_ = std::make_unique<TRecorder>(programFolder, settings_.Data.SampleLength);
+    cycle_->SetRecorder(recorder_.get());
+    return *recorder_;
+}
+
+bool TRun::IsRecording() const { return recorder_ && recorder_->IsRecording(); }
+
+void TRun::SetDisplays(TCycleDisplays* displays) { cycle_->SetDisplays(displays); }
+
+void TRun::SetSource(std::unique_ptr<TSampleSource> source)
+{
+    if (source_)
+        source_->Stop();
+    source_ = std::move(source);
+    if (source_)
+        source_->SetConsumer(this);
+}
+
+void TRun::StartSource()
+{
+    if (source_)
+        source_->Start();
+}
+
+void TRun::StopSource()
+{
+    if (source_)
+        source_->Stop();
+}
+
+bool TRun::event(QEvent* e)
+{
+    if (IsCycleDone(e)) {
+        LogPrint();
+        return true;
+    }
+    return QObject::event(e);
+}
+
+void TRun::PostTurn()
+{
+    if (turnPosted_)
+        return;
+    turnPosted_ = true;
+    QCoreApplication::postEvent(this, new QEvent(WM_CYCLE_DONE));
+}
+
+void TRun::QueueEntry(TCycleSample entry)
+{
+    pending_.push_back(std::move(entry));
+    PostTurn();
+}
+
+std::uint64_t TRun::DroppedFromDisplay() const { return undrawn_ + (source_ ? source_->Dropped() : 0); }
+
+void TRun::Take()
+{
+    if (!source_)
+        return;
+    // While recording the source keeps every cycle, however far behind the
+    // run is: a recording must not lose one to a busy consumer.
+    source_->SetKeepAll(IsRecording());
+    TCycleSample entry;
+    while (source_->Take(entry))
+        pending_.push_back(std::move(entry));
+}
+
+void TRun::LogPrint()
+{
+    turnPosted_ = false;
+    Take();
+    // Far behind: the oldest cycles are handled without drawing, so that the
+    // run catches up instead of falling further behind.
+    TCycleDrawing quiet{TShownPage::None, false, false};
+    while (pending_.size() > kMaxQueuedSamples) {
+        TCycleSample entry = std::move(pending_.front());
+        pending_.pop_front();
+        if (entry.Kind == TCycleSample::TKind::Cycle)
+            ++undrawn_;
+        Handle(entry, quiet);
+    }
+    QElapsedTimer spent;
+    spent.start();
+    while (!pending_.empty()) {
+        // Taken off the queue before it is handled: a consumer that opens a
+        // box for this entry runs the event loop, which may come back here.
+        TCycleSample entry = std::move(pending_.front());
+        pending_.pop_front();
+        Handle(entry, Drawing());
+        if (budget_.count() > 0 && spent.elapsed() >= budget_.count())
+            break;
+    }
+    if (!pending_.empty())
+        PostTurn();
+}
+
+void TRun::Drain()
+{
+    const auto budget = budget_;
+    budget_ = std::chrono::milliseconds(0);
+    LogPrint();
+    budget_ = budget;
+}
+
+void TRun::Handle(TCycleSample& entry, const TCycleDrawing& drawing)
+{
+    TCycleOutcome out;
+    switch (entry.Kind) {
+    case TCycleSample::TKind::Cycle:
+        out = ProcessCycle(entry.Sample, entry.TimeOfDay, drawing);
+        break;
+    case TCycleSample::TKind::Resend:
+        cycle_->LastCycleTime = entry.TimeOfDay;
+        break;
+    case TCycleSample::TKind::PortLost:
+    case TCycleSample::TKind::PortOpen:
+    case TCycleSample::TKind::Notice:
+        break;
+    }
+    if (OnEntry)
+        OnEntry(entry, out);
+}
+
+TCycleOutcome TRun::ProcessCycle(std::span<const std::uint8_t> sample, double timeOfDay,
+                                 const TCycleDrawing& drawing)
+{
+    // The sample buffer keeps its length: a shorter sample leaves the rest of
+    // the last cycle's bytes, a longer one is cut.
+    const std::size_t n = std::min(sample.size(), sample_.size());
+    std::copy_n(sample.begin(), n, sample_.begin());
+    ++processed_;
+    // Timed when the source completed the cycle, not when its turn came:
+    // elapsed times and record stamps stay true in a flood.
+    return cycle_->LogPrintAt(sample_, drawing, timeOfDay);
+}
+
+void TRun::Restart(double timeOfDay)
+{
+    pending_.clear();
+    TAllData& d = settings_.Data;
+    for (TProc& p : d.Procs)
+        p.Value = 0;
+    for (TPribor& g : d.Gauges)
+        g.AlarmActive = false;
+    const TAllData fresh;
+    d.MomentPeak = fresh.MomentPeak;
+    d.MomentPrevX = fresh.MomentPrevX;
+    d.MomentRestart = fresh.MomentRestart;
+    std::fill(sample_.begin(), sample_.end(), 0);
+    cycle_->LastCycleTime = timeOfDay;
+    processed_ = 0;
+    undrawn_ = 0;
+}
+
+}  // namespace kovra
