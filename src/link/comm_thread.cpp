@@ -13,6 +13,7 @@
 
 #include <algorithm>
 #include <array>
+#include <condition_variable>
 #include <cmath>
 #include <mutex>
 #include <span>
@@ -184,6 +185,10 @@ struct TCommThread::TWorker {
     int UnconfirmedErrors = 0;   // since the last byte read
     int ReadThreshold = 0;       // bytes the port waits for before it wakes us; 0 unknown
     bool ThresholdWorks = true;  // the platform lets us set it
+    TSerialReadThreshold Threshold;
+    // The watchdog's time-out is due here; Timer1 fires at or before it and
+    // is armed again for what is left, so a reply only moves the deadline.
+    std::chrono::steady_clock::time_point WatchdogDue{};
 };
 
 class TCommThread::TInbox : public QObject {
@@ -239,6 +244,10 @@ void TCommThread::SendRequest()
 void TCommThread::Stop()
 {
     m_Stop.store(true, std::memory_order_release);
+    {
+        std::lock_guard lock(m_QuietMutex);
+    }
+    m_QuietWake.notify_all();
     quit();
     if (QThread::currentThread() != this) {
         wait();
@@ -280,10 +289,10 @@ void TCommThread::Execute()
     m_Worker = &worker;
 
     worker.Timer1.setTimerType(Qt::PreciseTimer);
-    worker.Timer1.setInterval(std::max(m_Settings.ReplyTimeout, 1));
+    worker.Timer1.setSingleShot(true);
     worker.Reconnect.setSingleShot(true);
     worker.Reconnect.setInterval(std::max(m_Settings.ReconnectInterval, 1));
-    QObject::connect(&worker.Timer1, &QTimer::timeout, &worker.Timer1, [this] { Timer1Timer(); });
+    QObject::connect(&worker.Timer1, &QTimer::timeout, &worker.Timer1, [this] { WatchdogTimerFired(); });
     QObject::connect(&worker.Reconnect, &QTimer::timeout, &worker.Reconnect, [this] { OpenPort(); });
     QObject::connect(&worker.Port, &QSerialPort::readyRead, &worker.Port, [this] { ReadPort(); });
     QObject::connect(&worker.Port, &QSerialPort::errorOccurred, &worker.Port,
@@ -383,6 +392,7 @@ void TCommThread::OpenPort()
     w.UnconfirmedErrors = 0;
     w.ReadThreshold = 0;  // opening put the line into wake-on-any-byte
     w.ThresholdWorks = true;
+    w.Threshold.Forget();
     UpdateReadThreshold();
     m_PortOpen.store(true, std::memory_order_relaxed);
     if (w.EverOpened)
@@ -503,7 +513,7 @@ void TCommThread::UpdateReadThreshold()
     const int wanted = static_cast<int>(std::clamp<std::size_t>(needed > received ? needed - received : 1, 1, 255));
     if (wanted == w.ReadThreshold)
         return;
-    if (SetSerialReadThreshold(NativeHandle(w.Port), std::size_t(wanted))) {
+    if (w.Threshold.Set(NativeHandle(w.Port), std::size_t(wanted))) {
         w.ReadThreshold = wanted;
         return;
     }
@@ -517,9 +527,10 @@ void TCommThread::TakeReply(bool cycleDone, std::chrono::steady_clock::time_poin
     TWorker& w = *m_Worker;
     const qint64 arrival = QDateTime::currentMSecsSinceEpoch();
     RestartWatchdog();
-    if (!StopRequested() && SendFrame(TPollProtocol::TFrameKind::Request))
-        m_Turnarounds.Add(
-            std::chrono::duration<double, std::micro>(std::chrono::steady_clock::now() - replyRead).count());
+    const bool sent = !StopRequested() && SendFrame(TPollProtocol::TFrameKind::Request);
+    const auto sentAt = std::chrono::steady_clock::now();
+    if (sent)
+        m_Turnarounds.Add(std::chrono::duration<double, std::micro>(sentAt - replyRead).count());
     if (cycleDone) {
         TCycleSample sample;
         sample.Kind = TCycleSample::TKind::Cycle;
@@ -529,15 +540,65 @@ void TCommThread::TakeReply(bool cycleDone, std::chrono::steady_clock::time_poin
         m_Cycles.fetch_add(1, std::memory_order_relaxed);
         Push(std::move(sample));
     }
+    if (sent)
+        QuietUntilReplyCanBeDue(sentAt);
+}
+
+void TCommThread::QuietUntilReplyCanBeDue(std::chrono::steady_clock::time_point sentAt)
+{
+    if (!m_Settings.QuietWhileReplyInFlight)
+        return;
+    TWorker& w = *m_Worker;
+    // The reply cannot be whole before the request and the rest of the reply
+    // have crossed the line (the preamble, an echo of the request, comes back
+    // while the request goes out). Waiting for bytes before then only wakes
+    // this thread for each byte as it comes: the driver's wake-up ignores the
+    // read threshold. The thread sleeps instead and watches the port from a
+    // little before the earliest moment on, so the turnaround stays as it was.
+    const std::size_t bytes = AreaWireBytes(w.Protocol.RequestLength(), 0);
+    const auto wire = std::chrono::microseconds(std::int64_t(bytes) * 10'000'000 / w.Protocol.Line().Baud);
+    const auto until = sentAt + wire - kQuietMargin;
+    if (until <= std::chrono::steady_clock::now())
+        return;
+    std::unique_lock lock(m_QuietMutex);
+    m_QuietWake.wait_until(lock, until, [this] { return StopRequested(); });
 }
 
 void TCommThread::RestartWatchdog()
 {
     TWorker& w = *m_Worker;
-    if (m_Settings.ReplyTimeout > 0 && w.Open)
-        w.Timer1.start();  // restarting gives the full interval anew
-    else
+    if (m_Settings.ReplyTimeout <= 0 || !w.Open) {
         w.Timer1.stop();
+        return;
+    }
+    // The full interval anew, from now. Re-arming a timer for every reply
+    // costs more than the reply's own handling; moving the deadline does not.
+    w.WatchdogDue = std::chrono::steady_clock::now() + std::chrono::milliseconds(m_Settings.ReplyTimeout);
+    if (!w.Timer1.isActive())
+        w.Timer1.start(m_Settings.ReplyTimeout);
+}
+
+void TCommThread::WatchdogTimerFired()
+{
+    TWorker& w = *m_Worker;
+    if (m_Settings.ReplyTimeout <= 0 || !w.Open)
+        return;
+    const auto interval = std::chrono::milliseconds(m_Settings.ReplyTimeout);
+    auto now = std::chrono::steady_clock::now();
+    if (now < w.WatchdogDue) {
+        // A reply moved the deadline since the timer was armed.
+        w.Timer1.start(int(std::chrono::ceil<std::chrono::milliseconds>(w.WatchdogDue - now).count()));
+        return;
+    }
+    Timer1Timer();
+    if (!w.Open || StopRequested())
+        return;
+    // Once per interval while the stall lasts, in step as a periodic timer.
+    w.WatchdogDue += interval;
+    now = std::chrono::steady_clock::now();
+    if (w.WatchdogDue <= now)
+        w.WatchdogDue = now + interval;
+    w.Timer1.start(int(std::chrono::ceil<std::chrono::milliseconds>(w.WatchdogDue - now).count()));
 }
 
 bool TCommThread::SendFrame(TPollProtocol::TFrameKind kind)
@@ -550,7 +611,21 @@ bool TCommThread::SendFrame(TPollProtocol::TFrameKind kind)
     UpdateReadThreshold();  // before the write: the reply may come at once
     if (frame.empty())
         return false;
-    const bool written = w.Port.write(reinterpret_cast<const char*>(frame.data()), qint64(frame.size())) > 0;
+    // Straight to the driver where it takes the frame whole and nothing of an
+    // earlier frame still waits in the port's buffer: the port's own write
+    // path arms a write notification and wakes the event loop twice for it.
+    std::size_t taken = 0;
+    if (w.Port.bytesToWrite() == 0) {
+        const std::ptrdiff_t n = WriteSerialNow(NativeHandle(w.Port), frame);
+        if (n > 0)
+            taken = std::size_t(n);
+        if (taken == frame.size())
+            return true;
+    }
+    // The rest (or all of it, where the platform wants that, or to have the
+    // port report the error) through the port.
+    const std::span<const std::uint8_t> rest = frame.subspan(taken);
+    const bool written = w.Port.write(reinterpret_cast<const char*>(rest.data()), qint64(rest.size())) > 0;
 #ifndef _WIN32
     // Hands the frame to the driver now instead of on the next pass of the
     // event loop. (On Windows flush() waits until the bytes have left, which

@@ -5,6 +5,8 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
+#include <span>
 
 namespace kovra {
 
@@ -14,6 +16,31 @@ namespace kovra {
 // where the platform has no such setting (Windows) or the call fails: the port
 // then wakes on every byte, as before.
 bool SetSerialReadThreshold(std::intptr_t handle, std::size_t bytes) noexcept;
+
+// The same for a reader that changes the threshold with every request: keeps
+// the line's settings from the first call, so that each later change is one
+// call into the driver instead of a read, a write and a read back. Forget()
+// whenever the port is opened again or its settings change otherwise.
+class TSerialReadThreshold {
+public:
+    TSerialReadThreshold();
+    ~TSerialReadThreshold();
+    TSerialReadThreshold(const TSerialReadThreshold&) = delete;
+    TSerialReadThreshold& operator=(const TSerialReadThreshold&) = delete;
+
+    bool Set(std::intptr_t handle, std::size_t bytes) noexcept;
+    void Forget() noexcept;
+
+private:
+    struct TLine;
+    std::unique_ptr<TLine> m_Line;
+};
+
+// Hands bytes to the driver at once, without the port class's write buffer
+// and the notifications that drain it. Returns how many were taken (0 when the
+// driver has no room now), or -1 on an error or where the platform wants its
+// writes through the port class (Windows: overlapped handles).
+std::ptrdiff_t WriteSerialNow(std::intptr_t handle, std::span<const std::uint8_t> bytes) noexcept;
 
 // Reads back the threshold in force (0: any byte wakes), or -1 when unknown.
 int SerialReadThreshold(std::intptr_t handle) noexcept;

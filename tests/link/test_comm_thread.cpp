@@ -334,6 +334,73 @@ TEST_F(CommThreadTest, WakesOncePerReplyNotPerByte)
 #endif
 }
 
+// An ECU that answers slowly, but within the time-out, never sees a re-send:
+// every reply gives the watchdog its full interval anew.
+TEST_F(CommThreadTest, SlowRepliesWithinTheTimeoutAreNeverResent)
+{
+    TEcuFaults faults;
+    faults.DelayMs = 140;
+    StartSim(faults);
+    StartComm(Settings({{0x20, 0, 2}, {0x30, 2, 2}}, true, 200));
+    ASSERT_TRUE(WaitCycles(4, 3000));
+    EXPECT_EQ(sink.Count(Kind::Resend), 0u);
+    EXPECT_EQ(comm->Resends(), 0u);
+    for (const auto& r : FramesOf(*sim, TEcuFrame::TKind::Request))
+        EXPECT_TRUE(r.Answered);
+}
+
+#ifdef __linux__
+// The worker's own context switches, voluntary and not, from the kernel's
+// account of the thread named after its class.
+std::uint64_t WorkerSwitches()
+{
+    std::uint64_t total = 0;
+    for (const auto& task : std::filesystem::directory_iterator("/proc/self/task")) {
+        std::ifstream comm(task.path() / "comm");
+        std::string name;
+        std::getline(comm, name);
+        if (name.rfind("kovra::TComm", 0) != 0)
+            continue;
+        std::ifstream status(task.path() / "status");
+        std::string line;
+        while (std::getline(status, line))
+            if (line.rfind("voluntary_ctxt_switches:", 0) == 0 || line.rfind("nonvoluntary_ctxt_switches:", 0) == 0)
+                total += std::stoull(line.substr(line.find(':') + 1));
+    }
+    return total;
+}
+
+// At 9600 bit/s the driver wakes a waiting reader for every byte that comes,
+// whatever the read threshold. Asked to, the worker sleeps instead while a
+// reply cannot have crossed the line yet, and the replies still come whole.
+TEST_F(CommThreadTest, SleepsWhileTheReplyIsOnTheLine)
+{
+    TEcuSimOptions options;
+    options.LinkPath = link;
+    options.Baud = 9600;
+    sim = std::make_unique<TEcuSimulator>(options);
+    sim->FreezeMemory(PatternMemory());
+    std::string error;
+    ASSERT_TRUE(sim->Start(&error)) << error;
+    const std::vector<TArea> areas = {{0x00, 0, 16}, {0x80, 16, 40}, {0xF0, 56, 2}};
+    TCommSettings s = Settings(areas);
+    s.QuietWhileReplyInFlight = true;
+    StartComm(s);
+    ASSERT_TRUE(WaitCycles(2, 3000));
+    const std::uint64_t switches = WorkerSwitches();
+    const std::uint64_t replies = sim->Replies();
+    const std::size_t cycles = sink.Count(Kind::Cycle);
+    ASSERT_TRUE(WaitCycles(cycles + 10, 5000));
+    const double perReply = double(WorkerSwitches() - switches) / double(sim->Replies() - replies);
+    StopComm();
+    ASSERT_GT(switches, 0u) << "no thread named after the worker";
+    // A reply of this set is 28 bytes on average, each a wake-up when watched.
+    EXPECT_LE(perReply, 14) << "the worker watched the bytes of a reply come one by one";
+    for (const TCycleSample& c : sink.Of(Kind::Cycle))
+        ASSERT_EQ(c.Sample, Expected(areas));
+}
+#endif
+
 // The port goes away (an unplugged adapter) and comes back at the same name:
 // the worker reports the loss, reopens and resumes within two seconds.
 TEST_F(CommThreadTest, UnplugAndReplugResumesPolling)
