@@ -98,24 +98,37 @@ void TRun::LogPrint()
 {
     turnPosted_ = false;
     Take();
-    // Far behind: the oldest cycles are handled without drawing, so that the
-    // run catches up instead of falling further behind.
-    TCycleDrawing quiet{TShownPage::None, false, false};
-    while (pending_.size() > kMaxQueuedSamples) {
+    // Hopelessly behind: the oldest cycles are only recorded. Nothing could
+    // show them in time any more, and handling them would only push the
+    // newer ones further back.
+    while (pending_.size() > kRecordOnlyBacklog) {
         TCycleSample entry = std::move(pending_.front());
         pending_.pop_front();
-        if (entry.Kind == TCycleSample::TKind::Cycle)
+        if (entry.Kind == TCycleSample::TKind::Cycle) {
             ++undrawn_;
-        Handle(entry, quiet);
+            ++recordedOnly_;
+            if (recorder_ && recorder_->IsRecording())
+                recorder_->Append(static_cast<float>(entry.TimeOfDay), entry.Sample);
+            if (OnEntry)
+                OnEntry(entry, TCycleOutcome{});
+        } else {
+            Handle(entry, Drawing());
+        }
     }
+    // Far behind: the oldest cycles are handled without drawing, so that the
+    // run catches up instead of falling further behind.
+    const TCycleDrawing quiet{TShownPage::None, false, false};
     QElapsedTimer spent;
     spent.start();
     while (!pending_.empty()) {
+        const bool behind = pending_.size() > kMaxQueuedSamples;
         // Taken off the queue before it is handled: a consumer that opens a
         // box for this entry runs the event loop, which may come back here.
         TCycleSample entry = std::move(pending_.front());
         pending_.pop_front();
-        Handle(entry, Drawing());
+        if (behind && entry.Kind == TCycleSample::TKind::Cycle)
+            ++undrawn_;
+        Handle(entry, behind ? quiet : Drawing());
         if (budget_.count() > 0 && spent.elapsed() >= budget_.count())
             break;
     }
@@ -179,6 +192,7 @@ void TRun::Restart(double timeOfDay)
     cycle_->LastCycleTime = timeOfDay;
     processed_ = 0;
     undrawn_ = 0;
+    recordedOnly_ = 0;
 }
 
 }  // namespace kovra

@@ -14,7 +14,10 @@
 //
 // Falling behind. A run more than kMaxQueuedSamples entries behind handles the
 // oldest cycles without drawing them (values, sums and the recording stay
-// complete) until it has caught up; they are counted in Undrawn().
+// complete) until it has caught up; they are counted in Undrawn(). One more
+// than kRecordOnlyBacklog behind (cycles come faster than the formulas can be
+// worked out) only records the oldest: RecordedOnly(). Either way every cycle
+// reaches the recorder, in order, and the budget holds.
 //
 // Starting again. Restart() puts what the cycles change back to how a run
 // begins: values 0, no alarm, the chart tab's run state cleared, pending
@@ -43,6 +46,8 @@ class TRecorder;
 
 class TRun : public QObject {
 public:
+    static constexpr std::size_t kRecordOnlyBacklog = 4 * kMaxQueuedSamples;
+
     // settings: loaded; its formulas are compiled here.
     explicit TRun(TSettings settings, QObject* parent = nullptr);
     ~TRun() override;
@@ -111,6 +116,8 @@ public:
     std::uint64_t Processed() const { return processed_; }
     // Cycles handled without being drawn because the run was far behind.
     std::uint64_t Undrawn() const { return undrawn_; }
+    // Of those, the cycles only recorded: their values never reached the formulas.
+    std::uint64_t RecordedOnly() const { return recordedOnly_; }
     // Cycles that never reached the displays: dropped by the source or undrawn.
     std::uint64_t DroppedFromDisplay() const;
 
@@ -134,6 +141,7 @@ private:
     bool turnPosted_ = false;
     std::uint64_t processed_ = 0;
     std::uint64_t undrawn_ = 0;
+    std::uint64_t recordedOnly_ = 0;
 };
 
 }  // namespace kovra
