@@ -253,7 +253,7 @@ void TForm1::TabSheet2Resize()
     Image1->resize(size);
     if (created_ || !PanelFrame.isNull()) {
         DrawPribBack(settings_.Data, settings_.Options.PanelColor, size.width(), size.height(),
-                     workingFolder_, PanelBackground, PanelFrame);
+                     workingFolder_, PanelBackground, PanelFrame, PanelLayout);
     }
     DrawMomentGrid();
     // Until the next cycle the panel shows the bare background.
@@ -581,7 +581,7 @@ void TForm1::ComposePanel()
     panelStale_ = false;
     if (PanelFrame.size() != Image1->size() || PanelBackground.size() != Image1->size())
         return;
-    kovra::DrawPrib(settings_.Data, PanelBackground, PanelFrame);
+    kovra::DrawPrib(settings_.Data, PanelLayout, PanelBackground, PanelFrame);
 }
 
 void TForm1::PlayAlarm()

@@ -8,6 +8,7 @@
 #include "app/LinkStatus.h"
 #include "config/model.h"
 #include "config/time_of_day.h"
+#include "display/gauge_back.h"
 #include "display/moment_chart.h"
 #include "link/comm_thread.h"
 #include "record/cycle.h"
@@ -166,6 +167,7 @@ private:
     std::vector<std::uint8_t> sample_;
     QImage PanelBackground;
     QImage PanelFrame;
+    TPanelLayout PanelLayout;
     TMomentSurfaces moment_;
     std::unique_ptr<TRecorder> recorder_;
     std::unique_ptr<TCycle> cycle_;
