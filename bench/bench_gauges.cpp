@@ -24,6 +24,7 @@ struct Panel {
     QTemporaryDir dir;
     TAllData data;
     QImage background, frame;
+    TPanelLayout layout;
 
     Panel() {
         QDir(dir.path()).mkpath("icons");
@@ -72,7 +73,7 @@ struct Panel {
         data.ClockX = 380;
         data.ClockY = 235;
         DrawPribBack(data, 0x202020, kWidth, PanelSize(kWidth + 18).height(),
-                     dir.path().toStdString(), background, frame);
+                     dir.path().toStdString(), background, frame, layout);
     }
     void Step(int n) {
         for (std::size_t k = 0; k < data.Procs.size(); ++k)
@@ -103,7 +104,7 @@ void BM_DrawPrib64(benchmark::State& state) {
     const QTime now(12, 0, 0);
     for (auto _ : state) {
         p.Step(n++);
-        DrawPrib(p.data, p.background, p.frame, now);
+        DrawPrib(p.data, p.layout, p.background, p.frame, now);
         benchmark::DoNotOptimize(p.frame.constBits());
     }
 }
@@ -114,7 +115,7 @@ void BM_DrawPribBack64(benchmark::State& state) {
     Panel& p = Shared();
     for (auto _ : state)
         DrawPribBack(p.data, 0x202020, kWidth, PanelSize(kWidth + 18).height(),
-                     p.dir.path().toStdString(), p.background, p.frame);
+                     p.dir.path().toStdString(), p.background, p.frame, p.layout);
 }
 BENCHMARK(BM_DrawPribBack64)->Unit(benchmark::kMillisecond);
 

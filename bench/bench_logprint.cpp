@@ -51,10 +51,11 @@ struct Displays : TCycleDisplays {
     TAllData* data = nullptr;
     std::vector<std::unique_ptr<TStripChart>> charts;
     QImage background, frame, shown;
+    TPanelLayout layout;
     void AddToChart(std::size_t k, double v) override { charts[k]->add(v); }
     void DrawPrib() override
     {
-        kovra::DrawPrib(*data, background, frame);
+        kovra::DrawPrib(*data, layout, background, frame);
         Canvas(&shown).copyRect(0, 0, frame.width(), frame.height(), frame, 0, 0);
     }
     void DrawMoment() override {}
@@ -86,7 +87,7 @@ struct Setup {
         }
         const QSize size = PanelSize(kPanelWidth + 18);
         DrawPribBack(d, kButtonFace, size.width(), size.height(), dir.path().toStdString(),
-                     displays.background, displays.frame);
+                     displays.background, displays.frame, displays.layout);
         displays.shown = displays.frame.copy();
         cycle = std::make_unique<TCycle>(d, ChartFormulas(settings), &displays, nullptr);
         sample.assign(d.SampleLength, 0);

@@ -35,13 +35,14 @@ struct Screen {
     QTemporaryDir dir;
     TSettings settings = LoadSettingsFromBytes(PanelSettings());
     QImage background, frame;
+    TPanelLayout layout;
     std::unique_ptr<ImageView> view;
 
     Screen()
     {
         const QSize size = PanelSize(kPanelWidth + 18);
         DrawPribBack(settings.Data, kButtonFace, size.width(), size.height(), dir.path().toStdString(), background,
-                     frame);
+                     frame, layout);
         view = std::make_unique<ImageView>();
         view->resize(size);
         view->showPicture(&frame);
@@ -76,11 +77,38 @@ void BM_DrawPribOnScreen(benchmark::State& state)
     int tick = 0;
     for (auto _ : state) {
         s.NextValues(++tick);
-        DrawPrib(s.settings.Data, s.background, s.frame);
+        DrawPrib(s.settings.Data, s.layout, s.background, s.frame);
         s.view->repaint();
     }
 }
 BENCHMARK(BM_DrawPribOnScreen)->Unit(benchmark::kMicrosecond);
+
+// The same when every frame starts from a whole copy of the background, as
+// it does after a resize.
+void BM_DrawPribOnScreenFullCopy(benchmark::State& state)
+{
+    Screen& s = Get();
+    int tick = 0;
+    for (auto _ : state) {
+        s.NextValues(++tick);
+        s.layout.Marks.Valid = false;
+        DrawPrib(s.settings.Data, s.layout, s.background, s.frame);
+        s.view->repaint();
+    }
+}
+BENCHMARK(BM_DrawPribOnScreenFullCopy)->Unit(benchmark::kMicrosecond);
+
+// Composing alone, without the screen.
+void BM_DrawPribOnly(benchmark::State& state)
+{
+    Screen& s = Get();
+    int tick = 0;
+    for (auto _ : state) {
+        s.NextValues(++tick);
+        DrawPrib(s.settings.Data, s.layout, s.background, s.frame);
+    }
+}
+BENCHMARK(BM_DrawPribOnly)->Unit(benchmark::kMicrosecond);
 
 // The part of it that puts the frame on the screen.
 void BM_PaintOnly(benchmark::State& state)

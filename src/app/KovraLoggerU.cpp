@@ -343,13 +343,7 @@ void TForm1::TabSheet2Resize()
     Image1->resize(size);
     if (created_ || !PanelFrame.isNull()) {
         DrawPribBack(Data(), Settings().Options.PanelColor, size.width(), size.height(), workingFolder_,
-                     PanelBackground, PanelFrame);
-        if (replay_) {
-            // The replay's gauges stand where the live ones do.
-            QImage background, frame;
-            DrawPribBack(replay_->Data(), Settings().Options.PanelColor, size.width(), size.height(),
-                         workingFolder_, background, frame);
-        }
+                     PanelBackground, PanelFrame, PanelLayout);
     }
     DrawMomentGrid();
     // Until the next cycle the panel shows the bare background.
@@ -614,10 +608,10 @@ void TForm1::ComposePanel()
         // The clock shows the time the record was made.
         const QTime at = QTime::fromMSecsSinceStartOfDay(
             static_cast<int>(player_->Player().MsOfDay(replayShown_) % kMsPerDay));
-        kovra::DrawPrib(replay_->Data(), PanelBackground, PanelFrame, at);
+        kovra::DrawPrib(replay_->Data(), PanelLayout, PanelBackground, PanelFrame, at);
         return;
     }
-    kovra::DrawPrib(Data(), PanelBackground, PanelFrame);
+    kovra::DrawPrib(Data(), PanelLayout, PanelBackground, PanelFrame);
 }
 
 void TForm1::PlayAlarmSound()

@@ -8,6 +8,7 @@
 #include "app/LinkStatus.h"
 #include "config/model.h"
 #include "config/time_of_day.h"
+#include "display/gauge_back.h"
 #include "display/moment_chart.h"
 #include "link/comm_thread.h"
 #include "record/log_reader.h"
@@ -230,6 +231,7 @@ private:
     TRunView liveView_;
     QImage PanelBackground;
     QImage PanelFrame;
+    TPanelLayout PanelLayout;
     QTimer* journalTimer_ = nullptr;
     QSoundEffect* alarm_ = nullptr;
     TScreenPacer* pacer_ = nullptr;

@@ -87,12 +87,6 @@ bool TForm1::OpenLog(const std::filesystem::path& log, const TReplayStart& start
     // The chart tab borrows its scale from the live charts' settings.
     replay_->Data().Loggers = Data().Loggers;
     replay_->OnEntry = [this](const TCycleSample& e, const TCycleOutcome& out) { ReplayEntry(e, out); };
-    {
-        // The replay's gauges stand where the live ones do.
-        QImage background, frame;
-        DrawPribBack(replay_->Data(), Settings().Options.PanelColor, Image1->width(), Image1->height(),
-                     workingFolder_, background, frame);
-    }
     auto source = std::make_unique<TPlayerSource>(std::move(player));
     player_ = source.get();
     replay_->SetSource(std::move(source));

@@ -81,11 +81,8 @@ void Fields(const TPribor& g, F&& f)
     f("Kind", g.Kind);
     f("FormulaIndex", g.FormulaIndex);
     f("Size", g.Size);
-    f("ScaledSize", g.ScaledSize);
     f("X", g.X);
     f("Y", g.Y);
-    f("ScaledX", g.ScaledX);
-    f("ScaledY", g.ScaledY);
     f("Maximum", g.Maximum);
     f("Minimum", g.Minimum);
     f("ScaleDivisions", g.ScaleDivisions);
@@ -102,11 +99,6 @@ void Fields(const TPribor& g, F&& f)
     f("AlarmLevel", g.AlarmLevel);
     f("AlarmSound", g.AlarmSound);
     f("AlarmActive", g.AlarmActive);
-    f("ScaleStart", g.ScaleStart);
-    f("ScaleEnd", g.ScaleEnd);
-    f("AlarmPos", g.AlarmPos);
-    f("IconOff", g.IconOff);
-    f("IconOn", g.IconOn);
     f("Inert", g.Inert);
 }
 
@@ -124,11 +116,8 @@ void Fields(const TAllData& d, F&& f)
     f("GaugeCount", d.GaugeCount);
     f("Gauges", d.Gauges);
     f("ClockSize", d.ClockSize);
-    f("ClockScaledSize", d.ClockScaledSize);
     f("ClockX", d.ClockX);
     f("ClockY", d.ClockY);
-    f("ClockScaledX", d.ClockScaledX);
-    f("ClockScaledY", d.ClockScaledY);
     f("ClockColor", d.ClockColor);
     f("ClockVisible", d.ClockVisible);
     f("MomentFormula", d.MomentFormula);
@@ -207,9 +196,7 @@ public:
         } else if constexpr (std::is_integral_v<T>) {
             Field(key, std::to_string(static_cast<long long>(v)));
         } else {
-            // Pictures exist only in a running window.
-            static_assert(std::is_same_v<T, std::shared_ptr<TPicture>>, "no JSON form for this field's type");
-            Field(key, "null");
+            static_assert(sizeof(T) == 0, "no JSON form for this field's type");
         }
     }
 

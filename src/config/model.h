@@ -56,18 +56,13 @@ struct TProc {
     std::vector<TPerem> Vars;
 };
 
-struct TPicture;  // opaque picture handle owned by the display library
-
 struct TPribor {
     std::string Name = "NoName";
     std::uint8_t Kind = 0;
     std::uint16_t FormulaIndex = 0;
     std::uint16_t Size = 50;
-    std::uint16_t ScaledSize = 0;
     std::uint16_t X = 50;
     std::uint16_t Y = 50;
-    std::uint16_t ScaledX = 0;
-    std::uint16_t ScaledY = 0;
     std::int32_t Maximum = 50;
     std::int32_t Minimum = 0;
     std::uint16_t ScaleDivisions = 50;
@@ -84,11 +79,6 @@ struct TPribor {
     double AlarmLevel = 10.0;
     bool AlarmSound = false;
     bool AlarmActive = false;
-    double ScaleStart = 0;
-    double ScaleEnd = 0;
-    double AlarmPos = 0;
-    std::shared_ptr<TPicture> IconOff;
-    std::shared_ptr<TPicture> IconOn;
     // A gauge without a scale (Maximum == Minimum, or a dial or bar with no
     // divisions) would divide by zero on every frame; it is drawn as nothing.
     bool Inert = false;
@@ -107,11 +97,8 @@ struct TAllData {
     std::uint8_t GaugeCount = 1;
     std::vector<TPribor> Gauges;
     std::uint16_t ClockSize = 50;
-    std::uint16_t ClockScaledSize = 0;
     std::uint16_t ClockX = 50;
     std::uint16_t ClockY = 50;
-    std::uint16_t ClockScaledX = 0;
-    std::uint16_t ClockScaledY = 0;
     TColor ClockColor = 50;
     bool ClockVisible = false;
     std::uint8_t MomentFormula = 0;

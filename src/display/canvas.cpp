@@ -532,6 +532,16 @@ QColor ToQColor(TColor c)
     return FromBgr(c & 0xFFFFFF);
 }
 
+void Canvas::mark(long long x1, long long y1, long long x2, long long y2) const
+{
+    if (!drawnBounds || !img_)
+        return;
+    const long long l = std::max(x1, 0LL), t = std::max(y1, 0LL);
+    const long long r = std::min<long long>(x2, img_->width()), b = std::min<long long>(y2, img_->height());
+    if (l < r && t < b)
+        *drawnBounds |= QRect(int(l), int(t), int(r - l), int(b - t));
+}
+
 void Canvas::lineTo(int x, int y)
 {
     const int fromX = penX_, fromY = penY_;
@@ -550,6 +560,12 @@ void Canvas::lineTo(int x, int y)
         if (!ClipSegment(x1, y1, x2, y2, -m, -m, img_->width() + m, img_->height() + m))
             return;
         x1 = std::round(x1); y1 = std::round(y1); x2 = std::round(x2); y2 = std::round(y2);
+    }
+    {
+        // A wide pen reaches half its width beyond the path; a whole width is ample.
+        const long long reach = w <= 1 ? 0 : w;
+        mark((long long)std::min(x1, x2) - reach, (long long)std::min(y1, y2) - reach,
+             (long long)std::max(x1, x2) + 1 + reach, (long long)std::max(y1, y2) + 1 + reach);
     }
     if (w <= 1) {
         const Plotter p(*img_, penColor);
@@ -574,6 +590,7 @@ void Canvas::fillRect(int x1, int y1, int x2, int y2, TColor c)
     const int r = std::min(x2, img_->width()), b = std::min(y2, img_->height());
     if (l >= r || t >= b)
         return;
+    mark(l, t, r, b);
     if (IsDirect(*img_)) {
         const QRgb word = Word(c);
         uchar* bits = img_->bits();
@@ -596,6 +613,8 @@ void Canvas::ellipse(int x1, int y1, int x2, int y2)
         return;
     const auto [bx, by, bw, bh] = *box;
     const int w = std::max(1, penWidth);
+    const long long reach = w <= 1 ? 0 : w;
+    mark(bx - reach, by - reach, bx + bw + reach, by + bh + reach);
     if (w > 1 || bw > kTracedEllipse || bh > kTracedEllipse) {
         QPainter pt(img_);
         PreparePainter(pt);
@@ -628,6 +647,8 @@ void Canvas::arc(int x1, int y1, int x2, int y2, int sx, int sy, int ex, int ey)
     if (span == 0)
         span = 2 * std::numbers::pi;
     const int w = std::max(1, penWidth);
+    const long long reach = w <= 1 ? 0 : w;
+    mark(bx - reach, by - reach, bx + bw + reach, by + bh + reach);
     if (w <= 1 && bw <= kTracedEllipse && bh <= kTracedEllipse) {
         const EllipseRows e = MakeEllipseRows(bx, by, int(bw), int(bh));
         const Plotter pen(*img_, penColor);
@@ -695,6 +716,7 @@ void Canvas::textOut(int x, int y, const QString& text)
     const int cl = std::max(x, 0), ct = std::max(y, 0);
     const int cr = int(std::min<long long>((long long)x + w, img_->width()));
     const int cb = int(std::min<long long>((long long)y + f.cellHeight, img_->height()));
+    mark(cl, ct, cr, cb);
     if (brushStyle == BrushStyle::Solid)
         fillRect(cl, ct, cr, cb, brushColor);
     // The coverage of the visible part of the cell, row by row.
@@ -749,6 +771,7 @@ void Canvas::stretchDraw(int x1, int y1, int x2, int y2, const QImage& src)
 {
     if (!img_ || img_->isNull() || src.isNull() || x2 <= x1 || y2 <= y1)
         return;
+    mark(x1, y1, x2, y2);
     QPainter pt(img_);
     PreparePainter(pt);
     pt.setCompositionMode(Opaque());
@@ -771,6 +794,7 @@ void Canvas::copyRect(int dx, int dy, int w, int h, const QImage& src, int sx, i
     trim(ldy, lsy, lh, img_->height(), src.height());
     if (lw <= 0 || lh <= 0)
         return;
+    mark(ldx, ldy, ldx + lw, ldy + lh);
     const bool same = &src == img_ || src.constBits() == img_->constBits();
     QImage converted;
     const QImage* s = &src;

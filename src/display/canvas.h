@@ -31,6 +31,7 @@
 #include <QColor>
 #include <QFont>
 #include <QImage>
+#include <QRect>
 #include <QString>
 
 #include <cstdint>
@@ -66,6 +67,9 @@ public:
     int fontPointSize = 0;     // > 0: size in points (at 96 dpi)
     bool fontBold = false;
     TColor fontColor = 0;
+    // When set, every drawing call adds to it a box, within the picture,
+    // holding every pixel the call may have changed.
+    QRect* drawnBounds = nullptr;
 
     void moveTo(int x, int y) { penX_ = x; penY_ = y; }
     void lineTo(int x, int y);  // from the pen position, end excluded; the pen moves there
@@ -89,6 +93,9 @@ public:
     int penY() const { return penY_; }
 
 private:
+    // Adds the box (x1, y1)-(x2, y2), right and bottom excluded, to drawnBounds.
+    void mark(long long x1, long long y1, long long x2, long long y2) const;
+
     QImage* img_ = nullptr;
     int penX_ = 0, penY_ = 0;
 };

@@ -56,9 +56,9 @@ QString ScaleNumeral(const TPribor& g, int j, char decimalSeparator) {
     return QString::fromStdString(FormatGeneral(value, decimalSeparator)).left(g.LabelDigits);
 }
 
-void DrawPribBack(TAllData& data, TColor panelColor, int w, int h,
+void DrawPribBack(const TAllData& data, TColor panelColor, int w, int h,
                   const std::filesystem::path& workingFolder, QImage& panelBackground,
-                  QImage& panelFrame) {
+                  QImage& panelFrame, TPanelLayout& out) {
     w = std::max(w, 0);
     h = std::max(h, 0);
     if (panelFrame.size() != QSize(w, h) || panelFrame.format() != kPictureFormat)
@@ -78,12 +78,25 @@ void DrawPribBack(TAllData& data, TColor panelColor, int w, int h,
             c.stretchDraw(0, 0, w, h, picture);
     }
 
+    // An icon lamp given up on in an earlier layout of these gauges stays a
+    // caption lamp.
+    const std::vector<TGaugePlace> earlier = std::move(out.Gauges);
+    const bool sameGauges = earlier.size() == data.Gauges.size();
+    out.Gauges.assign(data.Gauges.size(), TGaugePlace{});
+    out.Marks = TFrameMarks{};
+
     TGaugeBackPass pass{c, panelBackground, workingFolder, DecimalSeparator(), 0};
-    for (TPribor& g : data.Gauges) {
-        const int s = g.ScaledSize = PanelUnitsToPixels(w, g.Size);
-        g.ScaledX = PanelUnitsToPixels(w, g.X);
-        g.ScaledY = PanelUnitsToPixels(w, g.Y);
-        const TGaugeKindDraw* kind = GaugeKindDraw(g.Kind);
+    for (std::size_t i = 0; i < data.Gauges.size(); ++i) {
+        const TPribor& g = data.Gauges[i];
+        TGaugePlace& place = out.Gauges[i];
+        place.Kind = g.Kind;
+        if (sameGauges && IsKind(g, TGaugeKind::IconLamp) &&
+            earlier[i].Kind == std::uint8_t(TGaugeKind::CaptionLamp))
+            place.Kind = std::uint8_t(TGaugeKind::CaptionLamp);
+        const int s = place.ScaledSize = PanelUnitsToPixels(w, g.Size);
+        place.ScaledX = PanelUnitsToPixels(w, g.X);
+        place.ScaledY = PanelUnitsToPixels(w, g.Y);
+        const TGaugeKindDraw* kind = GaugeKindDraw(place.Kind);
         if (!kind || !kind->back || !IsDrawn(g))
             continue;
         if (!kind->picturesOnly) {
@@ -96,12 +109,12 @@ void DrawPribBack(TAllData& data, TColor panelColor, int w, int h,
             c.penColor = g.ScaleColor;
             pass.th = c.textHeight(QStringLiteral("0"));
         }
-        kind->back(pass, g);
+        kind->back(pass, g, place);
     }
 
-    data.ClockScaledSize = PanelUnitsToPixels(w, data.ClockSize);
-    data.ClockScaledX = PanelUnitsToPixels(w, data.ClockX);
-    data.ClockScaledY = PanelUnitsToPixels(w, data.ClockY);
+    out.Clock.ScaledSize = PanelUnitsToPixels(w, data.ClockSize);
+    out.Clock.ScaledX = PanelUnitsToPixels(w, data.ClockX);
+    out.Clock.ScaledY = PanelUnitsToPixels(w, data.ClockY);
 }
 
 }  // namespace kovra

@@ -1,11 +1,14 @@
 // The gauge panel's background layer: the picture behind every gauge, redrawn
-// only when the panel changes size. It also turns each gauge's and the clock's
-// layout from panel units (one 444th of the panel's width) into pixels and
-// works out the scale positions the live layer (gauge_live.h) reads.
+// only when the panel changes size. The same pass lays the panel out: it turns
+// each gauge's and the clock's settings from panel units (one 444th of the
+// panel's width) into pixels, works out the scale positions and makes the
+// icon lamps' pictures, all kept in a TPanelLayout beside the two pictures.
+// The live layer (gauge_live.h) draws from the model and that layout; the
+// model itself is only read.
 //
 // Nothing here touches a widget: the window passes the model, its panel colour,
-// the panel's size, the working folder (back.jpg and icons/ live there) and the
-// two pictures it owns.
+// the panel's size, the working folder (back.jpg and icons/ live there), the
+// two pictures it owns and its layout.
 #pragma once
 
 #include "config/cp1251.h"
@@ -13,12 +16,14 @@
 #include "config/model.h"
 
 #include <QImage>
+#include <QRect>
 #include <QSize>
 #include <QString>
 
 #include <cstdint>
 #include <filesystem>
 #include <string>
+#include <vector>
 
 namespace kovra {
 
@@ -27,16 +32,60 @@ namespace kovra {
 // height is 9/16 of the width, rounded half to even. Never negative.
 QSize PanelSize(int clientWidth);
 
+// Where and how one gauge is drawn on a panel of a given width.
+struct TGaugePlace {
+    // The kind drawn: the configured one, except that an icon lamp without a
+    // readable bitmap is drawn as a caption lamp.
+    std::uint8_t Kind = 0;
+    std::uint16_t ScaledSize = 0;  // pixels
+    std::uint16_t ScaledX = 0;
+    std::uint16_t ScaledY = 0;
+    // Scale positions of the minimum, the maximum and the alarm level: angles
+    // in radians for a dial, pixel offsets for a bar.
+    double ScaleStart = 0;
+    double ScaleEnd = 0;
+    double AlarmPos = 0;
+    // An icon lamp's pictures, made over the background: shown while the
+    // alarm does not hold (IconOff) and while it does (IconOn).
+    QImage IconOff;
+    QImage IconOn;
+};
+
+struct TClockPlace {
+    std::uint16_t ScaledSize = 0;
+    std::uint16_t ScaledX = 0;
+    std::uint16_t ScaledY = 0;
+};
+
+// What the last frame drew over the background, so that the next one has
+// only those boxes to restore. Valid only for the very frame and background
+// it was taken on: their cache keys change with any write to either picture.
+struct TFrameMarks {
+    qint64 FrameKey = 0;
+    qint64 BackgroundKey = 0;
+    std::vector<QRect> Drawn;  // within the frame
+    bool Valid = false;
+};
+
+struct TPanelLayout {
+    std::vector<TGaugePlace> Gauges;  // one per gauge of the model, in order
+    TClockPlace Clock;
+    // Bookkeeping of the live layer, not part of the layout: a layout is
+    // drawn from as a const record, and the marks only spare work.
+    mutable TFrameMarks Marks;
+};
+
 // Rebuilds panelBackground (w x h, the panel colour, back.jpg stretched over
-// it, the static parts of every gauge), resizes panelFrame to w x h, and
-// writes the derived fields of every gauge (ScaledSize/X/Y, ScaleStart/End,
-// AlarmPos, IconOn/IconOff) and of the clock. An icon lamp whose bitmap is
-// missing or unreadable becomes a caption lamp for the rest of the run.
-// Gauges marked Inert draw nothing. A back.jpg that cannot be decoded is
-// treated as missing.
-void DrawPribBack(TAllData& data, TColor panelColor, int w, int h,
+// it, the static parts of every gauge), resizes panelFrame to w x h, and lays
+// the panel out into `out` (one place per gauge and the clock's). An icon
+// lamp whose bitmap is missing or unreadable is drawn as a caption lamp, and
+// stays one in every later layout made into the same `out` for the same
+// gauges: a bitmap added while the program runs is not picked up. Gauges
+// marked Inert draw nothing. A back.jpg that cannot be decoded is treated as
+// missing.
+void DrawPribBack(const TAllData& data, TColor panelColor, int w, int h,
                   const std::filesystem::path& workingFolder, QImage& panelBackground,
-                  QImage& panelFrame);
+                  QImage& panelFrame, TPanelLayout& out);
 
 // The text of scale numeral j of a dial or bar gauge: the graduation's value in
 // general format, cut to the gauge's LabelDigits characters.

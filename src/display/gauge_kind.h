@@ -7,6 +7,7 @@
 
 #include "config/model.h"
 #include "display/canvas.h"
+#include "display/gauge_back.h"
 
 #include <QImage>
 #include <QString>
@@ -48,9 +49,11 @@ struct TGaugeLivePass {
     int th;
 };
 
+// A kind's background part writes the gauge's scale positions and pictures
+// into its place; its live part reads them.
 struct TGaugeKindDraw {
-    void (*back)(TGaugeBackPass&, TPribor&);
-    void (*live)(TGaugeLivePass&, const TPribor&);
+    void (*back)(TGaugeBackPass&, const TPribor&, TGaugePlace&);
+    void (*live)(TGaugeLivePass&, const TPribor&, const TGaugePlace&);
     // A kind that only copies ready pictures needs no font, no value text and
     // no drawable background (its pictures are still made, or given up on).
     bool picturesOnly = false;
@@ -70,11 +73,11 @@ extern const TGaugeKindDraw kIconLampDraw;
 // Graduation j of n between the scale's start b and end e.
 inline double Along(double b, double e, double n, double j) { return (e - b) / n * j + b; }
 
-// Where value v stands on g's scale, which runs from ScaleStart at Minimum to
-// ScaleEnd at Maximum; not kept within the scale.
-inline double PositionOf(const TPribor& g, double v) {
-    return (g.ScaleEnd - g.ScaleStart) / (double(g.Maximum) - double(g.Minimum)) *
-               (v - double(g.Minimum)) + g.ScaleStart;
+// Where value v stands on g's scale, which runs from the place's ScaleStart
+// at Minimum to its ScaleEnd at Maximum; not kept within the scale.
+inline double PositionOf(const TPribor& g, const TGaugePlace& p, double v) {
+    return (p.ScaleEnd - p.ScaleStart) / (double(g.Maximum) - double(g.Minimum)) *
+               (v - double(g.Minimum)) + p.ScaleStart;
 }
 
 // The pen of the alarm zone, drawn over a scale of size s.

@@ -15,7 +15,7 @@ namespace {
 // positions (ScaleStart, ScaleEnd, a value's) are offsets from x0 across a
 // horizontal scale and from y0 down a vertical one.
 struct BarGeometry {
-    BarGeometry(const TPribor& g, int th)
+    BarGeometry(const TGaugePlace& g, int th)
         : s(g.ScaledSize), x0(g.ScaledX), y0(g.ScaledY), th(th),
           marksTop(y0 + 2 * th), line(marksTop + RoundI(0.07 * s)),
           minorTop(marksTop + RoundI(0.02 * s)), alarmRow(line + th),
@@ -40,15 +40,15 @@ struct BarGeometry {
     double caretHalf;  // half the caret's width along the scale
 };
 
-void Back(TGaugeBackPass& p, TPribor& g) {
+void Back(TGaugeBackPass& p, const TPribor& g, TGaugePlace& place) {
     Canvas& c = p.canvas;
-    const BarGeometry bar(g, p.th);
+    const BarGeometry bar(place, p.th);
     c.textOut(bar.x0, bar.y0, FromCp1251(g.Name));
-    std::tie(g.ScaleStart, g.ScaleEnd) = bar.ends(g.Horizontal);
+    std::tie(place.ScaleStart, place.ScaleEnd) = bar.ends(g.Horizontal);
     if (g.Reverse)
-        std::swap(g.ScaleStart, g.ScaleEnd);
-    g.AlarmPos = PositionOf(g, g.AlarmLevel);
-    const double b = g.ScaleStart, e = g.ScaleEnd;
+        std::swap(place.ScaleStart, place.ScaleEnd);
+    place.AlarmPos = PositionOf(g, place, g.AlarmLevel);
+    const double b = place.ScaleStart, e = place.ScaleEnd;
     const int n = g.ScaleDivisions;
 
     if (!g.Horizontal) {
@@ -66,7 +66,7 @@ void Back(TGaugeBackPass& p, TPribor& g) {
         }
         SetAlarmPen(c, bar.s);
         if (g.AlarmEnabled)
-            c.line(Px(g.AlarmPos, bar.x0), bar.alarmRow, Px(g.AlarmBelow ? b : e, bar.x0),
+            c.line(Px(place.AlarmPos, bar.x0), bar.alarmRow, Px(g.AlarmBelow ? b : e, bar.x0),
                    bar.alarmRow);
     } else {
         c.line(bar.column, Px(b, bar.y0), bar.column, Px(e, bar.y0));
@@ -83,14 +83,14 @@ void Back(TGaugeBackPass& p, TPribor& g) {
         }
         SetAlarmPen(c, bar.s);
         if (g.AlarmEnabled)
-            c.line(bar.column, Px(g.AlarmPos, bar.y0), bar.column,
+            c.line(bar.column, Px(place.AlarmPos, bar.y0), bar.column,
                    Px(g.AlarmBelow ? b : e, bar.y0));
     }
 }
 
-void Live(TGaugeLivePass& p, const TPribor& g) {
+void Live(TGaugeLivePass& p, const TPribor& g, const TGaugePlace& place) {
     Canvas& c = p.canvas;
-    const BarGeometry bar(g, p.th);
+    const BarGeometry bar(place, p.th);
     if (!g.Horizontal) {
         // The value on the caption's line, after the caption and two spaces.
         const int lw = c.textWidth(FromCp1251(g.Name) + QStringLiteral("  "));

@@ -7,10 +7,10 @@ namespace kovra {
 
 namespace {
 
-void Live(TGaugeLivePass& p, const TPribor& g) {
+void Live(TGaugeLivePass& p, const TPribor& g, const TGaugePlace& place) {
     if (g.AlarmActive)
         p.canvas.fontColor = 255;  // red
-    p.canvas.textOut(g.ScaledX, g.ScaledY, FromCp1251(g.Name));
+    p.canvas.textOut(place.ScaledX, place.ScaledY, FromCp1251(g.Name));
 }
 
 }  // namespace

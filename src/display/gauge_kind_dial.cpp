@@ -16,7 +16,7 @@ struct DialGeometry {
     static constexpr double kMajorInner = 0.9, kMinorInner = 0.95, kNumeral = 0.75,
                             kNeedleTip = kMajorInner, kNeedleTail = 0.2;
 
-    explicit DialGeometry(const TPribor& g)
+    explicit DialGeometry(const TGaugePlace& g)
         : s(g.ScaledSize), x0(g.ScaledX), y0(g.ScaledY), cx(x0 + s), cy(y0 + s), hub(s / 10) {}
 
     // The pixel at fraction k of the radius in direction a (radians, screen y down).
@@ -38,15 +38,15 @@ struct DialGeometry {
     int s, x0, y0, cx, cy, hub;
 };
 
-void Back(TGaugeBackPass& p, TPribor& g) {
+void Back(TGaugeBackPass& p, const TPribor& g, TGaugePlace& place) {
     Canvas& c = p.canvas;
-    const DialGeometry d(g);
+    const DialGeometry d(place);
     const double rad = -std::numbers::pi / 180;  // screen y points down
     const double a1 = g.StartAngle * rad, a2 = g.EndAngle * rad;
-    g.ScaleStart = a1;
-    g.ScaleEnd = a2;
-    g.AlarmPos = PositionOf(g, g.AlarmLevel);
-    const double al = g.AlarmPos;
+    place.ScaleStart = a1;
+    place.ScaleEnd = a2;
+    place.AlarmPos = PositionOf(g, place, g.AlarmLevel);
+    const double al = place.AlarmPos;
 
     if (a1 > a2)
         d.arc(c, a1, a2);
@@ -85,9 +85,9 @@ void Back(TGaugeBackPass& p, TPribor& g) {
     }
 }
 
-void Live(TGaugeLivePass& p, const TPribor& g) {
+void Live(TGaugeLivePass& p, const TPribor&, const TGaugePlace& place) {
     Canvas& c = p.canvas;
-    const DialGeometry d(g);
+    const DialGeometry d(place);
     c.textOut(d.cx - c.textWidth(p.text) / 2, d.cy + d.hub, p.text);
     const double tail = p.pos + std::numbers::pi;
     c.line(d.X(tail, DialGeometry::kNeedleTail), d.Y(tail, DialGeometry::kNeedleTail),

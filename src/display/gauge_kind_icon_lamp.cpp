@@ -1,10 +1,9 @@
 // Icon lamp: two pictures made once over the background as it stands, the
 // bitmap icons/<caption>.bmp on it (IconOn) and its shape cut out in black
-// (IconOff); the live layer copies one of them. Without a readable bitmap the
-// gauge becomes a caption lamp for the rest of the run.
+// (IconOff), kept in the gauge's place; the live layer copies one of them.
+// Without a readable bitmap the gauge is drawn as a caption lamp.
 #include "display/gauge_back.h"
 #include "display/gauge_kind.h"
-#include "display/picture.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -26,44 +25,39 @@ QString IconPath(const std::filesystem::path& workingFolder, const std::string& 
     return QDir(workingFolder).filePath(QStringLiteral("icons/") + name + QStringLiteral(".bmp"));
 }
 
-void Back(TGaugeBackPass& p, TPribor& g) {
-    g.IconOn.reset();
-    g.IconOff.reset();
+void Back(TGaugeBackPass& p, const TPribor& g, TGaugePlace& place) {
+    place.IconOn = QImage();
+    place.IconOff = QImage();
     const QString path = IconPath(p.workingFolder, g.Name);
     QImage bitmap;
     if (QFileInfo(path).isFile())
         bitmap.load(path, "BMP");
     if (bitmap.isNull()) {
-        g.Kind = std::uint8_t(TGaugeKind::CaptionLamp);
+        place.Kind = std::uint8_t(TGaugeKind::CaptionLamp);
         return;
     }
-    const int x0 = g.ScaledX, y0 = g.ScaledY;
-    const QSize size = LampSize(g.ScaledSize, bitmap);
+    const int x0 = place.ScaledX, y0 = place.ScaledY;
+    const QSize size = LampSize(place.ScaledSize, bitmap);
     const int iw = size.width(), ih = size.height();
-    auto on = std::make_shared<TPicture>();
-    auto off = std::make_shared<TPicture>();
     if (iw > 0 && ih > 0 && !p.background.isNull()) {
         QImage icon = MakePicture(iw, ih, 0);
         Canvas(&icon).stretchDraw(0, 0, iw, ih, bitmap);
         const QImage mask = MakeMask(icon, 0);
 
-        off->image = MakePicture(iw, ih, 0);
-        Canvas offCanvas(&off->image);
+        place.IconOff = MakePicture(iw, ih, 0);
+        Canvas offCanvas(&place.IconOff);
         offCanvas.copyRect(0, 0, iw, ih, p.background, x0, y0);
         offCanvas.copyRect(0, 0, iw, ih, mask, 0, 0, CopyMode::And);
 
-        on->image = off->image.copy();
-        Canvas(&on->image).copyRect(0, 0, iw, ih, icon, 0, 0, CopyMode::Or);
+        place.IconOn = place.IconOff.copy();
+        Canvas(&place.IconOn).copyRect(0, 0, iw, ih, icon, 0, 0, CopyMode::Or);
     }
-    g.IconOn = std::move(on);
-    g.IconOff = std::move(off);
 }
 
-void Live(TGaugeLivePass& p, const TPribor& g) {
-    const auto& icon = g.AlarmActive ? g.IconOn : g.IconOff;
-    if (icon && !icon->image.isNull())
-        p.canvas.copyRect(g.ScaledX, g.ScaledY, icon->image.width(), icon->image.height(),
-                          icon->image, 0, 0);
+void Live(TGaugeLivePass& p, const TPribor& g, const TGaugePlace& place) {
+    const QImage& icon = g.AlarmActive ? place.IconOn : place.IconOff;
+    if (!icon.isNull())
+        p.canvas.copyRect(place.ScaledX, place.ScaledY, icon.width(), icon.height(), icon, 0, 0);
 }
 
 }  // namespace

@@ -15,15 +15,45 @@ namespace kovra {
 
 namespace {
 
+bool SameShape(const QImage& a, const QImage& b) {
+    return a.size() == b.size() && a.format() == b.format() && a.bytesPerLine() == b.bytesPerLine();
+}
+
 // The frame starts as an exact copy of the background: one block copy.
 void CopyBackground(const QImage& background, QImage& frame) {
-    if (frame.size() != background.size() || frame.format() != background.format() ||
-        frame.bytesPerLine() != background.bytesPerLine()) {
+    if (!SameShape(frame, background)) {
         frame = background.copy();
         return;
     }
     if (!background.isNull())
         std::memcpy(frame.bits(), background.constBits(), size_t(background.sizeInBytes()));
+}
+
+// The frame as the background, given what the last frame drew on it.
+void RestoreBackground(const QImage& background, QImage& frame, const TFrameMarks& marks) {
+    const bool known = marks.Valid && !frame.isNull() && SameShape(frame, background) &&
+                       frame.cacheKey() == marks.FrameKey &&
+                       background.cacheKey() == marks.BackgroundKey;
+    if (!known) {
+        CopyBackground(background, frame);
+        return;
+    }
+    if (marks.Drawn.empty())
+        return;
+    const qsizetype stride = frame.bytesPerLine();
+    const int depth = frame.depth() / 8;
+    uchar* to = frame.bits();
+    const uchar* from = background.constBits();
+    const QRect all = frame.rect();
+    for (const QRect& drawn : marks.Drawn) {
+        const QRect r = drawn & all;
+        if (r.isEmpty())
+            continue;
+        const std::size_t offset = std::size_t(r.x()) * std::size_t(depth);
+        const std::size_t bytes = std::size_t(r.width()) * std::size_t(depth);
+        for (int y = r.top(); y <= r.bottom(); ++y)
+            std::memcpy(to + stride * y + offset, from + stride * y + offset, bytes);
+    }
 }
 
 }  // namespace
@@ -32,16 +62,16 @@ QString ValueText(double v, char decimalSeparator) {
     return QString::fromStdString(FormatFixed(v, 7, 2, decimalSeparator));
 }
 
-double ScalePosition(const TPribor& g, double v) {
+double ScalePosition(const TPribor& g, const TGaugePlace& place, double v) {
     // NaN compares false both ways; it is no reading, so the needle rests.
     if (std::isnan(v))
-        return g.ScaleStart;
+        return place.ScaleStart;
     const double max = g.Maximum, min = g.Minimum;
-    double pos = PositionOf(g, v);
+    double pos = PositionOf(g, place, v);
     if (!(max >= v))
-        pos = g.ScaleEnd;
+        pos = place.ScaleEnd;
     if (min > v)
-        pos = g.ScaleStart;
+        pos = place.ScaleStart;
     return pos;
 }
 
@@ -82,9 +112,12 @@ QString ClockText(const QTime& t, const QLocale& locale) {
     return locale.toString(t, TimeFormatWithoutZone(locale.timeFormat(QLocale::LongFormat)));
 }
 
-void DrawPrib(const TAllData& data, const QImage& panelBackground, QImage& panelFrame,
-              const QTime& now) {
-    CopyBackground(panelBackground, panelFrame);
+void DrawPrib(const TAllData& data, const TPanelLayout& layout, const QImage& panelBackground,
+              QImage& panelFrame, const QTime& now) {
+    TFrameMarks& marks = layout.Marks;
+    RestoreBackground(panelBackground, panelFrame, marks);
+    marks.Valid = false;
+    marks.Drawn.clear();
     if (panelFrame.isNull())
         return;
     const char sep = DecimalSeparator();
@@ -92,18 +125,31 @@ void DrawPrib(const TAllData& data, const QImage& panelBackground, QImage& panel
     c.brushStyle = BrushStyle::Clear;
     c.fontFamily = QStringLiteral("Arial");
     c.fontBold = false;
+    // Each gauge's and the clock's drawing is bounded on its own: one box
+    // around all of them would cover most of the panel.
+    QRect drawn;
+    c.drawnBounds = &drawn;
+    auto keep = [&] {
+        if (!drawn.isEmpty())
+            marks.Drawn.push_back(drawn);
+        drawn = QRect();
+    };
 
     const QString noText;
-    for (const TPribor& g : data.Gauges) {
-        const TGaugeKindDraw* kind = GaugeKindDraw(g.Kind);
+    const std::size_t placed = std::min(data.Gauges.size(), layout.Gauges.size());
+    for (std::size_t i = 0; i < placed; ++i) {
+        const TPribor& g = data.Gauges[i];
+        const TGaugePlace& place = layout.Gauges[i];
+        const TGaugeKindDraw* kind = GaugeKindDraw(place.Kind);
         if (!kind || !IsDrawn(g))
             continue;
         if (kind->picturesOnly) {
             TGaugeLivePass pass{c, noText, 0, 0};
-            kind->live(pass, g);
+            kind->live(pass, g, place);
+            keep();
             continue;
         }
-        const int s = g.ScaledSize;
+        const int s = place.ScaledSize;
         c.fontPixelHeight = std::max(1, RoundI(0.2 * s));
         c.fontPointSize = 0;
         c.fontColor = g.TextColor;
@@ -111,19 +157,25 @@ void DrawPrib(const TAllData& data, const QImage& panelBackground, QImage& panel
         c.penWidth = std::max(1, RoundI(0.04 * s));
         const double v = data.ValueOf(g.FormulaIndex);
         const QString text = ValueText(v, sep);
-        TGaugeLivePass pass{c, text, ScalePosition(g, v), c.textHeight(text)};
-        kind->live(pass, g);
+        TGaugeLivePass pass{c, text, ScalePosition(g, place, v), c.textHeight(text)};
+        kind->live(pass, g, place);
+        keep();
     }
 
     if (data.ClockVisible) {
         c.fontColor = data.ClockColor;
-        c.fontPointSize = std::max(1, RoundI(0.13 * data.ClockScaledSize));
-        c.textOut(data.ClockScaledX, data.ClockScaledY, ClockText(now));
+        c.fontPointSize = std::max(1, RoundI(0.13 * layout.Clock.ScaledSize));
+        c.textOut(layout.Clock.ScaledX, layout.Clock.ScaledY, ClockText(now));
+        keep();
     }
+    marks.FrameKey = panelFrame.cacheKey();
+    marks.BackgroundKey = panelBackground.cacheKey();
+    marks.Valid = true;
 }
 
-void DrawPrib(const TAllData& data, const QImage& panelBackground, QImage& panelFrame) {
-    DrawPrib(data, panelBackground, panelFrame, QTime::currentTime());
+void DrawPrib(const TAllData& data, const TPanelLayout& layout, const QImage& panelBackground,
+              QImage& panelFrame) {
+    DrawPrib(data, layout, panelBackground, panelFrame, QTime::currentTime());
 }
 
 }  // namespace kovra

@@ -1,11 +1,18 @@
 // The gauge panel's live layer: one frame per completed sample cycle, drawn
-// over a plain copy of the background that DrawPribBack (gauge_back.h) made.
-// Only the moving parts are drawn here: needles, bar carets, value texts,
-// lamps and the clock. The finished frame is left in panelFrame for the window
-// to copy to the screen in one block, so no half-drawn frame is ever shown.
+// over the background that DrawPribBack (gauge_back.h) made, at the places of
+// its layout. Only the moving parts are drawn here: needles, bar carets, value
+// texts, lamps and the clock. The finished frame is left in panelFrame for the
+// window to copy to the screen in one block, so no half-drawn frame is ever
+// shown.
+//
+// A frame is the background plus the moving parts, so only the boxes the last
+// frame drew on need the background back; the whole background is copied
+// only when the frame, the background or the layout is not the one the last
+// frame was drawn with. Either way the frame is pixel for pixel the same.
 #pragma once
 
 #include "config/model.h"
+#include "display/gauge_back.h"
 
 #include <QImage>
 #include <QLocale>
@@ -15,22 +22,24 @@
 namespace kovra {
 
 // Draws the frame for the gauges' current values (data.ValueOf of each
-// gauge's formula) and alarm states, and the clock showing `now`. The frame
-// takes the background's size. Values outside a scale pin the needle or caret
-// to the scale's end while the text shows the real value; NaN (no reading)
-// rests it at the scale's start.
-void DrawPrib(const TAllData& data, const QImage& panelBackground, QImage& panelFrame,
-              const QTime& now);
+// gauge's formula) and alarm states, and the clock showing `now`, each where
+// `layout` places it (a gauge the layout has no place for is not drawn). The
+// frame takes the background's size. Values outside a scale pin the needle or
+// caret to the scale's end while the text shows the real value; NaN (no
+// reading) rests it at the scale's start.
+void DrawPrib(const TAllData& data, const TPanelLayout& layout, const QImage& panelBackground,
+              QImage& panelFrame, const QTime& now);
 // The same with the clock at the current local time.
-void DrawPrib(const TAllData& data, const QImage& panelBackground, QImage& panelFrame);
+void DrawPrib(const TAllData& data, const TPanelLayout& layout, const QImage& panelBackground,
+              QImage& panelFrame);
 
 // A gauge's value as shown: fixed point, 2 decimals, at most 7 significant
 // digits (scientific beyond that).
 QString ValueText(double v, char decimalSeparator);
 
 // Where value v stands on the gauge's scale (radians for a dial, a pixel
-// offset for a bar), kept between ScaleStart and ScaleEnd.
-double ScalePosition(const TPribor& g, double v);
+// offset for a bar), kept between its place's ScaleStart and ScaleEnd.
+double ScalePosition(const TPribor& g, const TGaugePlace& place, double v);
 
 // The clock's text: the time of day with seconds, in the locale's long time
 // format without the time zone that some locales add to it ("15:06:49 UTC").

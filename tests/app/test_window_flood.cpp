@@ -183,10 +183,11 @@ TEST_F(FloodTest, PanelShowsTheLastCycleAndIsComposedOncePerRefresh)
     // On screen: the frame the last cycle's values and alarms give, drawn
     // straight over the background.
     QImage background, frame;
+    kovra::TPanelLayout layout;
     kovra::TAllData& d = f->Data();
     kovra::DrawPribBack(d, f->Settings().Options.PanelColor, f->Image1->width(), f->Image1->height(),
-                        working.path().toStdString(), background, frame);
-    kovra::DrawPrib(d, background, frame);
+                        working.path().toStdString(), background, frame, layout);
+    kovra::DrawPrib(d, layout, background, frame);
     const QImage onScreen = f->Image1->grab().toImage().convertToFormat(frame.format());
     EXPECT_EQ(onScreen, frame);
     EXPECT_EQ(f->Image1->shownPicture(), frame);

@@ -2,7 +2,6 @@
 
 #include "config/format.h"
 #include "display/canvas.h"
-#include "display/picture.h"
 
 #include <QDir>
 #include <QFile>
@@ -36,7 +35,7 @@ protected:
     // Draws the background of a 444-pixel panel (one panel unit per pixel).
     void Draw(int w = 444) {
         DrawPribBack(data, kPanel, w, PanelSize(w + 18).height(), dir.path().toStdString(),
-                     background, frame);
+                     background, frame, layout);
     }
     TPribor& Add(std::uint8_t kind, int size, int x, int y) {
         TPribor g;
@@ -64,6 +63,7 @@ protected:
     QTemporaryDir dir;
     TAllData data;
     QImage background, frame;
+    TPanelLayout layout;
 };
 
 TEST(PanelGeometry, PanelSizeFollowsClientWidth) {
@@ -115,7 +115,8 @@ TEST_F(GaugeBack, DerivedFieldsOfDialsAndBars) {
     data.ClockY = 11;
     Draw(888);
 
-    const auto& g = data.Gauges;
+    const auto& g = layout.Gauges;
+    ASSERT_EQ(g.size(), 5u);
     EXPECT_EQ(g[0].ScaledSize, 200);
     EXPECT_EQ(g[0].ScaledX, 20);
     EXPECT_EQ(g[0].ScaledY, 40);
@@ -135,9 +136,9 @@ TEST_F(GaugeBack, DerivedFieldsOfDialsAndBars) {
         EXPECT_DOUBLE_EQ(g[1 + i].AlarmPos, bars[i].alarm) << i;
         EXPECT_EQ(g[1 + i].ScaledX, 400);
     }
-    EXPECT_EQ(data.ClockScaledSize, 80);
-    EXPECT_EQ(data.ClockScaledX, 600);
-    EXPECT_EQ(data.ClockScaledY, 22);
+    EXPECT_EQ(layout.Clock.ScaledSize, 80);
+    EXPECT_EQ(layout.Clock.ScaledX, 600);
+    EXPECT_EQ(layout.Clock.ScaledY, 22);
     EXPECT_EQ(background.size(), QSize(888, 500));
     EXPECT_EQ(frame.size(), QSize(888, 500));
 }
@@ -234,21 +235,29 @@ TEST_F(GaugeBack, IconLampsComposeOverTheBackground) {
     Add(4, 100, 50, 30).Name = "broken";
     Draw();
 
-    const TPribor& g = data.Gauges[0];
+    const TGaugePlace& g = layout.Gauges[0];
     EXPECT_EQ(g.Kind, 4);
-    ASSERT_TRUE(g.IconOn && g.IconOff);
-    EXPECT_EQ(g.IconOn->image.size(), QSize(30, 60));
-    EXPECT_EQ(g.IconOff->image.size(), QSize(30, 60));
-    EXPECT_EQ(g.IconOn->image.pixel(15, 10), Rgb(kPanel));
-    EXPECT_EQ(g.IconOn->image.pixel(15, 50), qRgb(0, 255, 0));
-    EXPECT_EQ(g.IconOff->image.pixel(15, 10), Rgb(kPanel));
-    EXPECT_EQ(g.IconOff->image.pixel(15, 50), qRgb(0, 0, 0));
+    ASSERT_TRUE(!g.IconOn.isNull() && !g.IconOff.isNull());
+    EXPECT_EQ(g.IconOn.size(), QSize(30, 60));
+    EXPECT_EQ(g.IconOff.size(), QSize(30, 60));
+    EXPECT_EQ(g.IconOn.pixel(15, 10), Rgb(kPanel));
+    EXPECT_EQ(g.IconOn.pixel(15, 50), qRgb(0, 255, 0));
+    EXPECT_EQ(g.IconOff.pixel(15, 10), Rgb(kPanel));
+    EXPECT_EQ(g.IconOff.pixel(15, 50), qRgb(0, 0, 0));
     EXPECT_EQ(background, Plain());  // nothing drawn for a lamp
 
     for (int i : {1, 2}) {
-        EXPECT_EQ(data.Gauges[i].Kind, 3) << data.Gauges[i].Name;
-        EXPECT_FALSE(data.Gauges[i].IconOn) << data.Gauges[i].Name;
+        EXPECT_EQ(layout.Gauges[i].Kind, 3) << data.Gauges[i].Name;
+        EXPECT_TRUE(layout.Gauges[i].IconOn.isNull()) << data.Gauges[i].Name;
+        EXPECT_EQ(data.Gauges[i].Kind, 4) << "the model keeps its setting";
     }
+    // A bitmap that turns up while the program runs is not picked up by the
+    // next layout (a resize); the lamp that has its bitmap stays a lamp.
+    ASSERT_TRUE(bmp.save(dir.filePath("icons/missing.bmp"), "BMP"));
+    Draw(888);
+    EXPECT_EQ(layout.Gauges[0].Kind, 4);
+    EXPECT_EQ(layout.Gauges[0].IconOn.size(), QSize(60, 120));
+    EXPECT_EQ(layout.Gauges[1].Kind, 3);
 }
 
 TEST_F(GaugeBack, BackgroundPictureIsStretchedAndBadOnesCountAsMissing) {
@@ -294,8 +303,8 @@ TEST_F(GaugeBack, GaugesWithoutScaleOrOutOfRangeSettingsStayDefined) {
     v.AlarmEnabled = true;
     v.AlarmLevel = std::nan("");
     Draw();
-    EXPECT_EQ(data.Gauges[4].ScaledSize, 65535);
-    EXPECT_TRUE(std::isfinite(data.Gauges[4].AlarmPos));
+    EXPECT_EQ(layout.Gauges[4].ScaledSize, 65535);
+    EXPECT_TRUE(std::isfinite(layout.Gauges[4].AlarmPos));
     Draw(0);
     EXPECT_TRUE(background.isNull());
 }

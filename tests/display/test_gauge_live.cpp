@@ -3,8 +3,8 @@
 #include "config/format.h"
 #include "display/canvas.h"
 #include "display/gauge_back.h"
-#include "display/picture.h"
 
+#include <QDir>
 #include <QGuiApplication>
 #include <QLocale>
 #include <QTemporaryDir>
@@ -58,10 +58,10 @@ protected:
         return data.Gauges.back();
     }
     // A 444 x 250 panel: one panel unit per pixel.
-    void Back() { DrawPribBack(data, kPanel, 444, 250, dir.path().toStdString(), background, frame); }
+    void Back() { DrawPribBack(data, kPanel, 444, 250, dir.path().toStdString(), background, frame, layout); }
     QImage Frame(double value) {
         data.Procs[0].Value = value;
-        DrawPrib(data, background, frame, QTime(12, 34, 56));
+        DrawPrib(data, layout, background, frame, QTime(12, 34, 56));
         return frame;
     }
     // The background with one text drawn the way the live layer draws it.
@@ -78,23 +78,25 @@ protected:
     QTemporaryDir dir;
     TAllData data;
     QImage background, frame;
+    TPanelLayout layout;
 };
 
 TEST(ScalePosition, ValuesOutsideTheScaleStopAtItsEnds) {
     TPribor g;
     g.Minimum = 0;
     g.Maximum = 100;
-    g.ScaleStart = 10;
-    g.ScaleEnd = 190;
+    TGaugePlace p;
+    p.ScaleStart = 10;
+    p.ScaleEnd = 190;
     const struct { double v, pos; } cases[] = {
         {50, 100}, {0, 10}, {100, 190}, {150, 190}, {-5, 10},
         {1e308, 190}, {kInf, 190}, {-kInf, 10}, {std::nan(""), 10},
     };
     for (const auto& c : cases)
-        EXPECT_DOUBLE_EQ(ScalePosition(g, c.v), c.pos) << c.v;
+        EXPECT_DOUBLE_EQ(ScalePosition(g, p, c.v), c.pos) << c.v;
     g.Minimum = std::numeric_limits<std::int32_t>::min();  // a span beyond 32 bits
     g.Maximum = std::numeric_limits<std::int32_t>::max();
-    EXPECT_NEAR(ScalePosition(g, 0), 100, 1e-6);
+    EXPECT_NEAR(ScalePosition(g, p, 0), 100, 1e-6);
 }
 
 TEST(ValueText, TwoDecimalsAndSevenSignificantDigits) {
@@ -166,14 +168,16 @@ TEST_F(GaugeLive, CaptionLampTurnsRedOnlyWhileItsAlarmHolds) {
 
 TEST_F(GaugeLive, IconLampsShowTheirPictureAndLaterGaugesDrawOnTop) {
     for (TColor c : {0x0000FFu, 0x00FF00u}) {
-        TPribor& g = Add(4, 100, 40, 40);
-        g.IconOff = std::make_shared<TPicture>(TPicture{MakePicture(30, 30, 0)});
-        g.IconOn = std::make_shared<TPicture>(TPicture{MakePicture(30, 30, c)});
+        Add(4, 100, 40, 40);
+        TGaugePlace& g = layout.Gauges.emplace_back();
+        g.Kind = 4;
+        g.IconOff = MakePicture(30, 30, 0);
+        g.IconOn = MakePicture(30, 30, c);
     }
-    data.Gauges[0].IconOff->image = MakePicture(40, 40, 0x123456);
+    layout.Gauges[0].IconOff = MakePicture(40, 40, 0x123456);
     // No background pass: the pictures set above stay.
     background = MakePicture(444, 250, kPanel);
-    for (TPribor& g : data.Gauges) {
+    for (TGaugePlace& g : layout.Gauges) {
         g.ScaledX = g.ScaledY = 40;
         g.ScaledSize = 100;
     }
@@ -283,6 +287,91 @@ TEST_F(GaugeLive, FramesOfAnySizeAndGaugesWithoutScaleAreSafe) {
     EXPECT_EQ(Frame(kInf), background);
     background = QImage();
     EXPECT_TRUE(Frame(1).isNull());
+}
+
+// Each frame restores only the boxes the previous one drew on; the result
+// must be the frame drawn over a whole copy of the background, whatever
+// changed in between: values and their texts' widths, alarms, lamps, the
+// clock, gauges that stop being drawn, and writes to the frame from outside.
+TEST_F(GaugeLive, FramesDrawnOverTheLastOneEqualFramesDrawnOverTheBackground) {
+    QImage bmp(10, 20, QImage::Format_RGB32);
+    bmp.fill(Qt::black);
+    for (int y = 10; y < 20; ++y)
+        for (int x = 0; x < 10; ++x)
+            bmp.setPixel(x, y, qRgb(0, 255, 0));
+    ASSERT_TRUE(QDir(dir.path()).mkpath("icons"));
+    ASSERT_TRUE(bmp.save(dir.filePath("icons/lamp.bmp"), "BMP"));
+
+    data.Procs.resize(8);
+    Add(0, 60, 10, 10).LabelDigits = 5;       // wide needle pen
+    Add(0, 20, 150, 10);                      // one-pixel needle
+    Add(1, 60, 200, 10).Name = "BAR";
+    TPribor& vertical = Add(1, 60, 330, 10);
+    vertical.Horizontal = true;
+    vertical.Reverse = true;
+    Add(2, 50, 10, 150).LabelDigits = 50;     // the whole value text, however long
+    Add(3, 50, 150, 150).Name = "OIL";
+    Add(4, 100, 250, 150).Name = "lamp";
+    Add(1, 80, 400, 200).Name = "EDGE";       // runs off the panel's right and bottom
+    for (std::size_t i = 0; i < data.Gauges.size(); ++i)
+        data.Gauges[i].FormulaIndex = std::uint16_t(i);
+    data.ClockSize = 100;
+    data.ClockX = 300;
+    data.ClockY = 110;
+    data.ClockColor = 0x0000FF;
+    Back();
+    ASSERT_EQ(layout.Gauges[6].Kind, 4);
+
+    const TPanelLayout reference = layout;  // its own marks: every frame from scratch
+    auto full = [&](const QTime& t) {
+        QImage f;
+        DrawPrib(data, reference, background, f, t);
+        return f;
+    };
+    const double nan = std::nan("");
+    const struct { double value; bool alarm, clock; int second; bool inert; } steps[] = {
+        {1, false, true, 0, false},          {12345678.9, true, true, 1, false},
+        {-1e300, false, false, 2, false},    {50, true, true, 59, true},
+        {nan, false, true, 3, false},        {kInf, true, true, 4, true},
+        {99.99, false, false, 5, false},     {-0.01, true, true, 6, false},
+    };
+    QImage shown, shownExpected;
+    for (int round = 0; round < 2; ++round) {
+        for (const auto& st : steps) {
+            for (std::size_t i = 0; i < data.Procs.size(); ++i)
+                data.Procs[i].Value = st.value * double(i + 1);
+            for (std::size_t i = 0; i < data.Gauges.size(); ++i)
+                data.Gauges[i].AlarmActive = st.alarm != (i % 2 == 1);
+            data.ClockVisible = st.clock;
+            data.Gauges[2].Inert = st.inert;
+            const QTime t(st.second % 2 ? 9 : 23, 59, st.second);
+            DrawPrib(data, layout, background, frame, t);
+            ASSERT_EQ(frame, full(t)) << st.value << " round " << round;
+            // A frame still held from before (the screen's) is left as it was.
+            if (!shown.isNull())
+                EXPECT_EQ(shown, shownExpected);
+            shown = frame;
+            shownExpected = frame.copy();
+        }
+        // Whatever else writes to the frame sends the next one back to a whole copy.
+        Canvas(&frame).fillRect(0, 0, 444, 250, 0x00FFFF);
+    }
+
+    // The frames really were drawn over the last one: a pixel of the
+    // background that no moving part covers, changed behind the frames' back,
+    // does not reach the next frame.
+    QRect drawn;
+    long long area = 0;
+    for (const QRect& r : layout.Marks.Drawn) {
+        drawn |= r;
+        area += (long long)r.width() * r.height();
+    }
+    ASSERT_FALSE(drawn.contains(0, 249));
+    EXPECT_LT(area, 444 * 250 / 4);
+    const QRgb kept = frame.pixel(0, 249);
+    const_cast<uchar*>(background.constBits())[background.bytesPerLine() * 249] ^= 0xFF;
+    DrawPrib(data, layout, background, frame, QTime(1, 2, 3));
+    EXPECT_EQ(frame.pixel(0, 249), kept);
 }
 
 }  // namespace
