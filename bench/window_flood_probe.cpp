@@ -152,6 +152,7 @@ int main(int argc, char** argv)
     QTabBar* bar = form->PageControl1->tabBar();
     double clickGraphs = -1, clickChart = -1, keyR = -1;
     std::uint64_t workerCycles = 0, records = 0;
+    std::uint64_t processed = 0, undrawn = 0;  // drawn in full, and not drawn, when "r" was handled
     double keyAt = 0;  // seconds from the start to when "r" was handled
     {
         watch.page = form->TabSheet1;
@@ -181,6 +182,8 @@ int main(int argc, char** argv)
             std::uint64_t* recs = nullptr;
             QElapsedTimer* clock = nullptr;
             double* at = nullptr;
+            std::uint64_t* processed = nullptr;
+            std::uint64_t* undrawn = nullptr;
             bool eventFilter(QObject* o, QEvent* e) override
             {
                 if (o == f && e->type() == QEvent::KeyPress && f->IsRecording()) {
@@ -188,6 +191,8 @@ int main(int argc, char** argv)
                     *at = clock->nsecsElapsed() / 1e9;
                     const std::size_t n = f->Recorder()->SampleLength();
                     *recs = (f->Recorder()->LogBuffer().size() - 1) / (n + 4);
+                    *processed = f->ProcessedCycles();
+                    *undrawn = f->DroppedFromDisplay();
                 }
                 return false;
             }
@@ -198,6 +203,8 @@ int main(int argc, char** argv)
         spy.recs = &records;
         spy.clock = &run;
         spy.at = &keyAt;
+        spy.processed = &processed;
+        spy.undrawn = &undrawn;
         form->installEventFilter(&spy);
         keyR = WaitFor([&] { return form->Button2->text() != before && watch.painted; }, 120000);
         form->removeEventFilter(&spy);
@@ -209,11 +216,12 @@ int main(int argc, char** argv)
         keyAt = run.nsecsElapsed() / 1e9;
     std::printf("seconds=%.1f until_r=%.1f worker_cycles_per_s=%.0f recorded_cycles_per_s=%.0f worker_cycles=%llu "
                 "recorded=%llu fifo_dropped=%llu tab_graphs_ms=%.1f tab_chart_ms=%.1f key_r_ms=%.1f "
-                "timer_late_p50_ms=%.1f timer_late_p99_ms=%.1f timer_late_max_ms=%.1f\n",
+                "timer_late_p50_ms=%.1f timer_late_p99_ms=%.1f timer_late_max_ms=%.1f processed_per_s=%.0f "
+                "undrawn=%llu\n",
                 runSeconds, keyAt, workerCycles / keyAt, records / keyAt,
                 static_cast<unsigned long long>(workerCycles), static_cast<unsigned long long>(records),
                 static_cast<unsigned long long>(dropped), clickGraphs, clickChart, keyR, pct(0.5), pct(0.99),
-                late.empty() ? 0.0 : late.back());
+                late.empty() ? 0.0 : late.back(), processed / keyAt, static_cast<unsigned long long>(undrawn));
     std::fflush(stdout);
     // The worker ends with the window; nothing is saved.
     std::_Exit(0);

@@ -27,7 +27,7 @@ base=${args[1]:+$(cd "${args[1]}" && pwd)}
 commit=${args[2]:-HEAD}
 work=$(mktemp -d)
 pids=()
-cleanup() { for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done; rm -rf "$work"; }
+cleanup() { for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done; if [ -n "${KEEP_WORK:-}" ]; then echo "kept $work" >&2; else rm -rf "$work"; fi; }
 trap cleanup EXIT
 
 # Compiles and links the probe the way BUILD_DIR compiled and linked the logger.
