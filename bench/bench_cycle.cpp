@@ -47,7 +47,6 @@ TSettings MakeSettings()
     for (int g = 0; g < 16; ++g)
         ini += "[Прибор_" + std::to_string(g) + "]\nФормула=" + std::to_string(g) + "\nТревога=1\n";
     TSettings s = LoadSettingsFromBytes(Utf8ToCp1251(ini));
-    CompileFormulas(s);
     return s;
 }
 
@@ -56,10 +55,11 @@ const std::vector<std::uint8_t> kSample{0x03, 0x52, 0x7A, 0x45, 0x04, 0x00, 0x02
 void BM_EvaluateOnly(benchmark::State& state)
 {
     TSettings s = MakeSettings();
+    TCompiledFormulas compiled(s);
     for (auto _ : state) {
         for (std::size_t i = 0; i < s.Data.Procs.size(); ++i) {
-            s.Data.Formulas[i].SetSlot(0, kSample[i % 11]);
-            benchmark::DoNotOptimize(Evaluate(s.Data.Formulas[i]));
+            compiled[i].SetSlot(0, kSample[i % 11]);
+            benchmark::DoNotOptimize(Evaluate(compiled[i]));
         }
     }
 }
@@ -69,7 +69,7 @@ void BM_LogPrint(benchmark::State& state)
 {
     TSettings s = MakeSettings();
     TNullDisplays screen;
-    TCycle cycle(s.Data, ChartFormulas(s), &screen);
+    TCycle cycle(s, ChartFormulas(s), &screen);
     double now = 0.5;
     cycle.SetClock([&] { return now += 1e-7; });
     for (auto _ : state)
@@ -82,7 +82,7 @@ void BM_LogPrintRecording(benchmark::State& state)
     TSettings s = MakeSettings();
     TNullDisplays screen;
     TRecorder recorder(QDir::tempPath().toStdString() + "/kovra-bench-cycle-none", s.Data.SampleLength);
-    TCycle cycle(s.Data, ChartFormulas(s), &screen, &recorder);
+    TCycle cycle(s, ChartFormulas(s), &screen, &recorder);
     double now = 0.5;
     cycle.SetClock([&] { return now += 1e-7; });
     recorder.Start();  // no logs folder there: memory only, as without a journal

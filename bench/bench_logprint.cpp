@@ -71,7 +71,6 @@ struct Setup {
 
     Setup()
     {
-        CompileFormulas(settings);
         TAllData& d = settings.Data;
         displays.data = &d;
         for (const TLogSettings& s : settings.Loggers) {
@@ -89,7 +88,7 @@ struct Setup {
         DrawPribBack(d, kButtonFace, size.width(), size.height(), dir.path().toStdString(),
                      displays.background, displays.frame, displays.layout);
         displays.shown = displays.frame.copy();
-        cycle = std::make_unique<TCycle>(d, ChartFormulas(settings), &displays, nullptr);
+        cycle = std::make_unique<TCycle>(settings, ChartFormulas(settings), &displays, nullptr);
         sample.assign(d.SampleLength, 0);
     }
 };

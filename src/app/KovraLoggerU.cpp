@@ -101,7 +101,7 @@ void TRunView::DrawMoment()
     // screen once per refresh.
     if (!Run)
         return;
-    kovra::DrawMoment(Moment, Run->Data(), MomentChartOf(Run->Data()));
+    kovra::DrawMoment(Moment, Run->Data(), MomentChart);
     if (MomentChanged)
         MomentChanged();
 }
@@ -401,13 +401,14 @@ void TForm1::FormCreate()
     });
     CreatePanelPictures();
     liveView_.Run = run_.get();
+    liveView_.MomentChart = MomentChartOf(Loggers, Data());
     liveView_.PanelChanged = [this] { pacer_->Request(Image1); };
     liveView_.MomentChanged = [this] {
         if (!replay_)
             pacer_->Request(Image3);
     };
     liveView_.Alarm = [this] { PlayAlarmSound(); };
-    for (TLog* log : Data().Loggers)
+    for (TLog* log : Loggers)
         liveView_.Charts.push_back(log);
     // 12. Clock settings: loaded with the model.
     // 13. Size the panel, draw its background and the chart tab's axis strip.
@@ -449,20 +450,20 @@ void TForm1::CreateStripCharts()
     const int w = ScrollBox1->viewport()->width() > 0 && ScrollBox1->isVisible()
                       ? ScrollBox1->viewport()->width()
                       : width();
-    d.Loggers.clear();
+    Loggers.clear();
     for (const TLogSettings& s : Settings().Loggers)
-        d.Loggers.push_back(CreateLog(ScrollBox1->widget(), column, s, Settings().Options, w, pacer_));
+        Loggers.push_back(CreateLog(ScrollBox1->widget(), column, s, Settings().Options, w, pacer_));
 }
 
 void TForm1::SetUpMomentSurfaces(TMomentSurfaces& s)
 {
-    if (TStripChart* c = MomentChartOf(Data()))
+    if (TStripChart* c = MomentChartOf(Loggers, Data()))
         kovra::SetupMomentSurfaces(s, *c, Settings().Options.PanelColor);
 }
 
 void TForm1::DrawMomentGrid()
 {
-    TStripChart* chart = MomentChartOf(Data());
+    TStripChart* chart = MomentChartOf(Loggers, Data());
     kovra::DrawMomentGrid(liveView_.Moment, chart, Image2->size(), Image3->size());
     if (replayView_)
         kovra::DrawMomentGrid(replayView_->Moment, chart, Image2->size(), Image3->size());

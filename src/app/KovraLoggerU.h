@@ -55,6 +55,8 @@ extern TCommThread* CommThread;
 class TRunView : public TCycleDisplays {
 public:
     TRun* Run = nullptr;
+    // The chart tab's scale and colours come from this strip chart (may be null).
+    const TStripChart* MomentChart = nullptr;
     std::vector<TStripChart*> Charts;
     // A replay's charts follow the size of the control that shows them.
     std::vector<const TLog*> SizeFrom;
@@ -103,6 +105,8 @@ public:
     QLabel* LinkStatusText = nullptr;
     // The replay's controls, above the tab row while a log is shown.
     TReplayBar* ReplayBar = nullptr;
+    // The strip charts of the graphs tab, one per logger, in order.
+    std::vector<TLog*> Loggers;
 
     // The live run.
     TRun& Run() { return *run_; }

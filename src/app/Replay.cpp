@@ -85,7 +85,6 @@ bool TForm1::OpenLog(const std::filesystem::path& log, const TReplayStart& start
     replay_->SetBudget(std::chrono::milliseconds(kLogPrintBudgetMs));
     replay_->SetShownPage(static_cast<TShownPage>(PageControl1->currentIndex()));
     // The chart tab borrows its scale from the live charts' settings.
-    replay_->Data().Loggers = Data().Loggers;
     replay_->OnEntry = [this](const TCycleSample& e, const TCycleOutcome& out) { ReplayEntry(e, out); };
     auto source = std::make_unique<TPlayerSource>(std::move(player));
     player_ = source.get();
@@ -116,14 +115,15 @@ bool TForm1::OpenLog(const std::filesystem::path& log, const TReplayStart& start
 void TForm1::MakeReplayView()
 {
     // Shown no more before its pictures go.
-    for (TLog* log : Data().Loggers)
+    for (TLog* log : Loggers)
         log->Show(nullptr);
     Image3->showPicture(nullptr);
     replayCharts_.clear();
     auto view = std::make_unique<TRunView>();
     view->Run = replay_.get();
-    for (std::size_t k = 0; k < Data().Loggers.size(); ++k) {
-        TLog* log = Data().Loggers[k];
+    view->MomentChart = MomentChartOf(Loggers, Data());
+    for (std::size_t k = 0; k < Loggers.size(); ++k) {
+        TLog* log = Loggers[k];
         auto chart = std::make_unique<TReplayChart>(log, pacer_);
         if (k < Settings().Loggers.size())
             ApplyChartSettings(*chart, Settings().Loggers[k], Settings().Options);
@@ -138,7 +138,7 @@ void TForm1::MakeReplayView()
     replayPlot_ = QImage();
     InitMomentSurfaces(view->Moment, &replayAxis_, &replayPlot_);
     SetUpMomentSurfaces(view->Moment);
-    kovra::DrawMomentGrid(view->Moment, MomentChartOf(Data()), Image2->size(), Image3->size());
+    kovra::DrawMomentGrid(view->Moment, MomentChartOf(Loggers, Data()), Image2->size(), Image3->size());
     view->PanelChanged = [this] { pacer_->Request(Image1); };
     view->MomentChanged = [this] { pacer_->Request(Image3); };
     view->Alarm = [this] { PlayAlarmSound(); };
@@ -149,8 +149,8 @@ void TForm1::MakeReplayView()
 
 void TForm1::ShowReplayView(bool shown)
 {
-    for (std::size_t k = 0; k < Data().Loggers.size(); ++k)
-        Data().Loggers[k]->Show(shown && k < replayCharts_.size() ? replayCharts_[k].get() : nullptr);
+    for (std::size_t k = 0; k < Loggers.size(); ++k)
+        Loggers[k]->Show(shown && k < replayCharts_.size() ? replayCharts_[k].get() : nullptr);
     Image3->showPicture(shown ? &replayPlot_ : nullptr);
     ShownView().PanelStale = true;
     Image1->update();
@@ -273,7 +273,7 @@ void TForm1::BackToLive()
     if (!replay_)
         return;
     replay_->StopSource();
-    for (TLog* log : Data().Loggers)
+    for (TLog* log : Loggers)
         log->Show(nullptr);
     Image3->showPicture(nullptr);
     replay_->SetDisplays(nullptr);

@@ -89,11 +89,11 @@ TLog* CreateLog(QWidget* parent, QBoxLayout* column, const TLogSettings& s,
     return log;
 }
 
-TStripChart* MomentChartOf(const TAllData& d)
+TStripChart* MomentChartOf(const std::vector<TLog*>& charts, const TAllData& d)
 {
-    if (d.MomentChart >= d.Loggers.size())
+    if (d.MomentChart >= charts.size())
         return nullptr;
-    return d.Loggers[d.MomentChart];
+    return charts[d.MomentChart];
 }
 
 }  // namespace kovra

@@ -50,6 +50,6 @@ TLog* CreateLog(QWidget* parent, QBoxLayout* column, const TLogSettings& s,
 
 // The strip chart the chart tab borrows its scale and colours from, or null
 // when "Момент_Х" names no chart.
-TStripChart* MomentChartOf(const TAllData& d);
+TStripChart* MomentChartOf(const std::vector<TLog*>& charts, const TAllData& d);
 
 }  // namespace kovra

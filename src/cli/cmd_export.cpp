@@ -111,7 +111,6 @@ int RunExport(const TExportArgs& a)
     std::optional<TSettings> settings = LoadToolSettings(kTool, a.Settings, "exporting");
     if (!settings)
         return 2;
-    CompileFormulas(*settings);
     if (!a.Out.empty()) {
         if (std::filesystem::is_directory(std::filesystem::path(a.Out))) {
             std::fprintf(stderr, "%s: cannot write %s: it is a folder\n", kTool, a.Out.c_str());

@@ -102,8 +102,6 @@ void Fields(const TPribor& g, F&& f)
     f("Inert", g.Inert);
 }
 
-// Formulas and Loggers hold the compiled code and the window's charts, which
-// exist only in a running window: they are not part of what was read.
 template <typename F>
 void Fields(const TAllData& d, F&& f)
 {

@@ -22,8 +22,6 @@
 
 namespace kovra {
 
-struct TFormula;  // compiled formula, formcomp/formula.h
-class TLog;       // strip chart, display/strip_chart.h
 
 // 0x00BBGGRR; 0xFF0000xx names a system colour by its index xx.
 using TColor = std::uint32_t;
@@ -89,11 +87,7 @@ struct TAllData {
     std::vector<TArea> Areas;
     std::uint8_t FormulaCount = 1;
     std::vector<TProc> Procs;
-    // Sized once to FormulaCount by start-up, never resized: compiled code
-    // refers to its own record's address.
-    std::unique_ptr<TFormula[]> Formulas;
     std::uint8_t LoggerCount = 1;
-    std::vector<TLog*> Loggers;  // owned by the window
     std::uint8_t GaugeCount = 1;
     std::vector<TPribor> Gauges;
     std::uint16_t ClockSize = 50;
@@ -115,16 +109,10 @@ struct TAllData {
     // Sum of the area lengths: the sample buffer's and the log record's length.
     std::size_t SampleLength = 1;
 
-    TAllData();
-    ~TAllData();
-    TAllData(TAllData&&) noexcept;
-    TAllData& operator=(TAllData&&) noexcept;
 
     // The current value of formula i, or 0 when there is no such formula.
     double ValueOf(std::size_t i) const { return i < Procs.size() ? Procs[i].Value : 0.0; }
     bool HasFormula(std::size_t i) const { return i < Procs.size(); }
-    // Strip chart i, or nullptr when there is none (MomentChart may name none).
-    TLog* LoggerAt(std::size_t i) const { return i < Loggers.size() ? Loggers[i] : nullptr; }
 };
 
 // One strip chart's settings ("логер_" + k).

@@ -12,9 +12,23 @@ namespace kovra {
 
 double CurrentTimeOfDay() { return TimeOfDayNow(); }
 
-TCycle::TCycle(TAllData& data, std::vector<std::uint16_t> chartFormulas, TCycleDisplays* displays,
+TCompiledFormulas::TCompiledFormulas(const TSettings& settings)
+    : code_(std::make_unique<TFormula[]>(settings.Data.Procs.size())), count_(settings.Data.Procs.size())
+{
+    const TAllData& d = settings.Data;
+    for (std::size_t i = 0; i < d.Procs.size(); ++i) {
+        const std::string text = i < settings.FormulaTexts.size() ? settings.FormulaTexts[i] : "0";
+        CompileFormula(code_[i], text, VariableNames(d.Procs[i]));
+    }
+}
+
+TCompiledFormulas::TCompiledFormulas(TCompiledFormulas&&) noexcept = default;
+TCompiledFormulas& TCompiledFormulas::operator=(TCompiledFormulas&&) noexcept = default;
+TCompiledFormulas::~TCompiledFormulas() = default;
+
+TCycle::TCycle(TSettings& settings, std::vector<std::uint16_t> chartFormulas, TCycleDisplays* displays,
                TRecorder* recorder)
-    : data_(data), charts_(std::move(chartFormulas)), displays_(displays), recorder_(recorder)
+    : data_(settings.Data), formulas_(settings), charts_(std::move(chartFormulas)), displays_(displays), recorder_(recorder)
 {
 }
 
@@ -80,7 +94,7 @@ bool TCycle::RunFormulasInRow(std::span<const std::uint8_t> sample, float t)
     for (std::size_t i = 0; i < procs.size(); ++i)
         valuesBefore_[i] = procs[i].Value;
 
-    TFormula* compiled = data_.Formulas.get();
+    TFormula* compiled = formulas_.Data();
     bool ok = true;
     {
         TEvalRow row;
@@ -109,7 +123,7 @@ TCycleOutcome TCycle::RunFormulasChecked(std::span<const std::uint8_t> sample, f
     // Only for its environment: the inputs (elapsed time) are then worked out
     // at the same precision as in the row, whatever the host's control word.
     const TEvalRow environment;
-    TFormula* compiled = data_.Formulas.get();
+    TFormula* compiled = formulas_.Data();
     for (std::size_t i = 0; i < data_.Procs.size(); ++i) {
         TProc& p = data_.Procs[i];
         long double r = 0;
@@ -182,14 +196,5 @@ std::vector<std::uint16_t> ChartFormulas(const TSettings& settings)
     return charts;
 }
 
-void CompileFormulas(TSettings& settings)
-{
-    TAllData& d = settings.Data;
-    d.Formulas = std::make_unique<TFormula[]>(d.Procs.size());
-    for (std::size_t i = 0; i < d.Procs.size(); ++i) {
-        const std::string text = i < settings.FormulaTexts.size() ? settings.FormulaTexts[i] : "0";
-        CompileFormula(d.Formulas[i], text, VariableNames(d.Procs[i]));
-    }
-}
 
 }  // namespace kovra

@@ -22,6 +22,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <span>
 #include <vector>
 
@@ -61,12 +62,35 @@ struct TCycleOutcome {
     const char* Message() const { return Ok() ? "" : FpErrorMessage(Error); }
 };
 
+// Every formula of a settings file compiled, in order: made once, never
+// moved (compiled code refers to its own record's address).
+class TCompiledFormulas {
+public:
+    TCompiledFormulas() = default;
+    explicit TCompiledFormulas(const TSettings& settings);
+    TCompiledFormulas(TCompiledFormulas&&) noexcept;
+    TCompiledFormulas& operator=(TCompiledFormulas&&) noexcept;
+    ~TCompiledFormulas();
+
+    std::size_t Count() const { return count_; }
+    TFormula* Data() { return code_.get(); }
+    TFormula& operator[](std::size_t i) { return code_[i]; }
+
+private:
+    std::unique_ptr<TFormula[]> code_;
+    std::size_t count_ = 0;
+};
+
 class TCycle {
 public:
-    // chartFormulas: the formula of every strip chart, in chart order.
-    // data and displays must outlive the cycle; displays and recorder may be null.
-    TCycle(TAllData& data, std::vector<std::uint16_t> chartFormulas,
+    // Compiles the formulas of settings. chartFormulas: the formula of every
+    // strip chart, in chart order. settings and displays must outlive the
+    // cycle; displays and recorder may be null.
+    TCycle(TSettings& settings, std::vector<std::uint16_t> chartFormulas,
            TCycleDisplays* displays = nullptr, TRecorder* recorder = nullptr);
+
+    // Formula i as compiled (for tests that look into its slots).
+    TFormula& Formula(std::size_t i) { return formulas_[i]; }
 
     // The clock of step 1 (tests set their own).
     void SetClock(std::function<double()> timeOfDay) { clock_ = std::move(timeOfDay); }
@@ -102,6 +126,7 @@ private:
     void SetSlots(TFormula& f, const TProc& p, std::span<const std::uint8_t> sample, float t) const;
 
     TAllData& data_;
+    TCompiledFormulas formulas_;
     std::vector<std::uint16_t> charts_;
     TCycleDisplays* displays_;
     TRecorder* recorder_;
@@ -112,8 +137,5 @@ private:
 // The strip charts' formulas of a settings file, in chart order.
 std::vector<std::uint16_t> ChartFormulas(const TSettings& settings);
 
-// Sizes Formulas to the formulas and compiles each over its variables' names
-// (what the window's start-up does; the tools need the same).
-void CompileFormulas(TSettings& settings);
 
 }  // namespace kovra

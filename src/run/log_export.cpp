@@ -114,7 +114,7 @@ TExportReport ExportLogCsv(TLogReader& log, TSettings& settings, const TCsvWrite
     }
     out += '\n';
 
-    TCycle cycle(d, {});
+    TCycle cycle(settings, {});
     TLogRecord rec;
     while (rep.Records < range.Count && log.Next(rec)) {
         if (!rec.Stamp.Valid())

@@ -58,7 +58,7 @@ using TCsvWriter = std::function<int(std::string_view text)>;
 // Told now and then how many of the log's bytes are done (total 0: unknown).
 using TExportProgress = std::function<void(std::uint64_t done, std::uint64_t total)>;
 
-// settings: loaded, with its formulas compiled (CompileFormulas); values are
+// settings: loaded (its formulas are compiled for the export); values are
 // reset to 0 first. The log must have the settings' sample length; nothing is
 // written when it has not.
 // range: the records to write (by default all); the reader is taken to its

@@ -12,8 +12,7 @@ namespace kovra {
 
 TRun::TRun(TSettings settings, QObject* parent) : QObject(parent), settings_(std::move(settings))
 {
-    CompileFormulas(settings_);
-    cycle_ = std::make_unique<TCycle>(settings_.Data, ChartFormulas(settings_));
+    cycle_ = std::make_unique<TCycle>(settings_, ChartFormulas(settings_));
     cycle_->TouchLastCycleTime();
     sample_.assign(settings_.Data.SampleLength, 0);
 }

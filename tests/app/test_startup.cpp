@@ -151,7 +151,7 @@ TEST_F(StartupTest, ChartsStackInOrderInTheGraphsTab)
     f->show();
     f->PageControl1->setCurrentIndex(0);
     QApplication::processEvents();
-    ASSERT_EQ(f->Data().Loggers.size(), 3u);
+    ASSERT_EQ(f->Loggers.size(), 3u);
     int y = 0;
     const int heights[] = {40, 50, 60};
     int i = 0;

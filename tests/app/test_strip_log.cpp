@@ -56,11 +56,13 @@ TEST(StripLog, MomentChartIsLookedUpSafely)
 {
     TAllData d;
     TLog a, b;
-    d.Loggers = {&a, &b};
+    const std::vector<TLog*> charts = {&a, &b};
     d.MomentChart = 1;
-    EXPECT_EQ(MomentChartOf(d), static_cast<TStripChart*>(&b));
+    EXPECT_EQ(MomentChartOf(charts, d), static_cast<TStripChart*>(&b));
     d.MomentChart = 2;
-    EXPECT_EQ(MomentChartOf(d), nullptr);
+    EXPECT_EQ(MomentChartOf(charts, d), nullptr);
+    d.MomentChart = 0;
+    EXPECT_EQ(MomentChartOf({}, d), nullptr);
 }
 
 }  // namespace

@@ -243,7 +243,6 @@ TEST(Settings, ZeroCountsGiveEmptyArrays)
     EXPECT_TRUE(d.Gauges.empty());
     EXPECT_EQ(d.ValueOf(0), 0.0);
     EXPECT_FALSE(d.HasFormula(0));
-    EXPECT_EQ(d.LoggerAt(0), nullptr);
     EXPECT_TRUE(d.MomentInert);
     EXPECT_TRUE(Reported(s, u8"кол-во_областей"));
     EXPECT_TRUE(Reported(s, u8"кол-во_формул"));

@@ -36,7 +36,6 @@ TSettings& Settings()
         SetDecimalSeparatorForTesting(',');
         const std::string text = SettingsText();
         TSettings s = LoadSettingsFromBytes(Utf8ToCp1251(text));
-        CompileFormulas(s);
         return s;
     }();
     return settings;

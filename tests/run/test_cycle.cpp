@@ -58,7 +58,7 @@ TEST(Cycle, BitVariablesTakeOneBitAndNoneOutsideTheByte)
     for (int i = 0; i < 6; ++i)
         ini += Formula(i, "b", {"переменная_0=b", "бит_0=1", "номер_бита_0=" + std::to_string(bits[i])});
     TSettings s = CompiledSettings(ini);
-    TCycle cycle(s.Data, {});
+    TCycle cycle(s, {});
 
     struct {
         std::uint8_t byte;
@@ -79,7 +79,7 @@ TEST(Cycle, BitVariablesTakeOneBitAndNoneOutsideTheByte)
 TEST(Cycle, BytesAreUnsignedAndAFormulaWithoutVariablesStillRuns)
 {
     TSettings s = CompiledSettings(Header(2, 2) + Formula(0, "a", ByteVar("a", 1)) + Formula(1, "2+3", {}));
-    TCycle cycle(s.Data, {});
+    TCycle cycle(s, {});
     const std::uint8_t sample[] = {0, 200};
     ASSERT_TRUE(cycle.LogPrint(sample, TShownPage::Charts).Ok());
     EXPECT_EQ(s.Data.Procs[0].Value, 200);
@@ -95,7 +95,7 @@ TEST(Cycle, FormulaValuesComeFromThisCycleForEarlierFormulasAndTheLastForLaterOn
     ini += Formula(3, "a*10", ByteVar("a"));
     ini += Formula(4, "a", ByteVar("a"), /*accumulate=*/true);
     TSettings s = CompiledSettings(ini);
-    TCycle cycle(s.Data, {});
+    TCycle cycle(s, {});
 
     const std::uint8_t first[] = {5};
     ASSERT_TRUE(cycle.LogPrint(first, TShownPage::Charts).Ok());
@@ -114,8 +114,8 @@ TEST(Cycle, FormulaValuesComeFromThisCycleForEarlierFormulasAndTheLastForLaterOn
 TEST(Cycle, SlotsOfOtherKindsKeepWhatTheyHeld)
 {
     TSettings s = CompiledSettings(Header(1, 1) + Formula(0, "k", {"переменная_0=k", "вид_0=7"}));
-    s.Data.Formulas[0].SetSlot(0, 42);
-    TCycle cycle(s.Data, {});
+    TCycle cycle(s, {});
+    cycle.Formula(0).SetSlot(0, 42);
     const std::uint8_t sample[] = {9};
     ASSERT_TRUE(cycle.LogPrint(sample, TShownPage::Charts).Ok());
     EXPECT_EQ(s.Data.Procs[0].Value, 42);
@@ -124,7 +124,7 @@ TEST(Cycle, SlotsOfOtherKindsKeepWhatTheyHeld)
 TEST(Cycle, ElapsedTimeRunsOnAcrossMidnightAndFromTheLastCycle)
 {
     TSettings s = CompiledSettings(Header(1, 1) + Formula(0, "dt", {"переменная_0=dt", "вид_0=2"}));
-    TCycle cycle(s.Data, {});
+    TCycle cycle(s, {});
     const std::uint8_t sample[] = {0};
     const double second = 1.0 / 86400;
 
@@ -158,7 +158,7 @@ TEST(Cycle, AlarmsHoldAboveOrAtAndBelowTheLevelAndAskForTheSoundEachCycle)
     TSettings s = CompiledSettings(Header(1, 1) + Formula(0, "a", ByteVar("a")));
     TPribor& g = s.Data.Gauges.at(0);
     TFakeDisplays screen;
-    TCycle cycle(s.Data, {}, &screen);
+    TCycle cycle(s, {}, &screen);
 
     struct {
         bool enabled, below, sound;
@@ -193,7 +193,7 @@ TEST(Cycle, ChartsGetTheirFormulasValueAndOnlyTheShownPageIsDrawn)
     TSettings s = CompiledSettings(Header(1, 2, 2) + Formula(0, "a", ByteVar("a")) + Formula(1, "a*2", ByteVar("a")) +
                                    "[логер_0]\nформула=1\n[логер_1]\nформула=0\n");
     TFakeDisplays screen;
-    TCycle cycle(s.Data, ChartFormulas(s), &screen);
+    TCycle cycle(s, ChartFormulas(s), &screen);
     const std::uint8_t sample[] = {4};
     for (int page : {0, 1, 2}) {
         screen = {};
@@ -216,7 +216,7 @@ TEST(Cycle, AFailingFormulaEndsTheCycleThereAfterTheRecordIsTaken)
     QTemporaryDir dir;
     TRecorder recorder(dir.path().toStdString(), s.Data.SampleLength);
     recorder.SetJournalEnabled(false);
-    TCycle cycle(s.Data, ChartFormulas(s), &screen, &recorder);
+    TCycle cycle(s, ChartFormulas(s), &screen, &recorder);
     cycle.LastCycleTime = 0.25;
     cycle.SetClock([] { return 0.5; });
 
@@ -257,7 +257,7 @@ TEST(Cycle, AFailureIsFoundWhenItsValueIsFiniteAndSumsAreTakenOnce)
     ini += Formula(3, "s+1", {"переменная_0=s", "вид_0=1", "номер_формулы_0=0"}, true);
     ini += Formula(4, "exp(a*4)", ByteVar("a"));
     TSettings s = CompiledSettings(ini);
-    TCycle cycle(s.Data, {});
+    TCycle cycle(s, {});
 
     const std::uint8_t good[] = {10, 2};
     ASSERT_TRUE(cycle.LogPrint(good, TShownPage::Charts).Ok());
@@ -282,7 +282,7 @@ TEST(Cycle, AFailureIsFoundWhenItsValueIsFiniteAndSumsAreTakenOnce)
 TEST(Cycle, AValueBeyondTheRangeOfADoubleIsAnOverflow)
 {
     TSettings s = CompiledSettings(Header(1, 1) + Formula(0, "exp(a*4)", ByteVar("a")));
-    TCycle cycle(s.Data, {});
+    TCycle cycle(s, {});
     const std::uint8_t small[] = {1};
     ASSERT_TRUE(cycle.LogPrint(small, TShownPage::Charts).Ok());
     const double before = s.Data.Procs[0].Value;
@@ -295,7 +295,7 @@ TEST(Cycle, AValueBeyondTheRangeOfADoubleIsAnOverflow)
 TEST(Cycle, ASampleShorterThanTheModelReadsZeros)
 {
     TSettings s = CompiledSettings(Header(2, 1) + Formula(0, "a+1", ByteVar("a", 1)));
-    TCycle cycle(s.Data, {});
+    TCycle cycle(s, {});
     const std::uint8_t shortSample[] = {7};
     ASSERT_TRUE(cycle.LogPrint(std::span<const std::uint8_t>(shortSample, 1), TShownPage::Charts).Ok());
     EXPECT_EQ(s.Data.Procs[0].Value, 1);

@@ -20,13 +20,11 @@
 
 namespace kovra::test {
 
-// Settings from an INI text written in UTF-8 (the file itself is CP1251),
-// with the formulas compiled.
+// Settings from an INI text written in UTF-8 (the file itself is CP1251);
+// a cycle made over them compiles their formulas.
 inline TSettings CompiledSettings(const std::string& utf8Ini)
 {
-    TSettings s = LoadSettingsFromBytes(Utf8ToCp1251(utf8Ini));
-    CompileFormulas(s);
-    return s;
+    return LoadSettingsFromBytes(Utf8ToCp1251(utf8Ini));
 }
 
 inline std::vector<std::uint8_t> ReadBytes(const std::filesystem::path& p)
