@@ -147,7 +147,7 @@ public:
     // fell more than kMaxQueuedSamples entries behind.
     std::uint64_t DroppedFromDisplay() const { return run_->DroppedFromDisplay(); }
     // Cycles handled in full (formulas, charts, alarms, drawing).
-    std::uint64_t ProcessedCycles() const { return run_->Processed() - run_->Undrawn(); }
+    std::uint64_t ProcessedCycles() const { return run_->Processed() - (run_->Undrawn() - run_->RecordedOnly()); }
     TScreenPacer* Pacer() { return pacer_; }
 
     // What the status line is made from; its text is shown every
