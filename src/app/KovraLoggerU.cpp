@@ -393,6 +393,7 @@ void TForm1::FormCreate()
     ApplyLanguage();
     // 11. Not recording; the panel's pictures.
     TRecorder& recorder = run_->AttachRecorder(programFolder_);
+    recorder.SetBackgroundSync(true);
     // The failure comes from inside a cycle's processing; the box waits for
     // the cycle to end, and shows once per failure, never per cycle.
     recorder.SetJournalFailureHandler([this](const TJournal& j) {

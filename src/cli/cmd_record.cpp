@@ -105,6 +105,7 @@ int RunRecord(const TRecordOptions& o)
 
     TRun run(std::move(settings));
     TRecorder& recorder = run.AttachRecorder(folder);
+    recorder.SetBackgroundSync(true);
     TEntryReport report;
     run.OnEntry = [&report](const TCycleSample& s, const TCycleOutcome& o) { report.Take(s, o); };
     run.SetSource(std::make_unique<TLinkSource>(comm));

@@ -119,6 +119,9 @@ void TJournal::Append(std::span<const std::uint8_t> bytes)
 {
     if (!out_)
         return;
+    CollectSync(false);
+    if (!out_)
+        return;
     const int status = out_->Write(bytes.data(), bytes.size());
     if (status != kFileOk) {
         Fail(status);
@@ -130,8 +133,17 @@ void TJournal::Append(std::span<const std::uint8_t> bytes)
 
 void TJournal::Tick()
 {
-    if (!out_ || synced_ == written_ || now_() - lastSync_ < kSyncIntervalMs)
+    CollectSync(false);
+    if (!out_ || sync_.valid() || synced_ == written_ || now_() - lastSync_ < kSyncIntervalMs)
         return;
+    if (background_) {
+        // The file takes further writes meanwhile: the sync makes safe at
+        // least what was written when it began.
+        syncTarget_ = written_;
+        lastSync_ = now_();
+        sync_ = std::async(std::launch::async, [out = out_.get()] { return out->Sync(); });
+        return;
+    }
     const int status = out_->Sync();
     if (status != kFileOk) {
         Fail(status);
@@ -141,8 +153,25 @@ void TJournal::Tick()
     synced_ = written_;
 }
 
+void TJournal::CollectSync(bool wait)
+{
+    if (!sync_.valid())
+        return;
+    if (!wait && sync_.wait_for(std::chrono::seconds(0)) != std::future_status::ready)
+        return;
+    const int status = sync_.get();
+    if (status != kFileOk) {
+        Fail(status);
+        return;
+    }
+    synced_ = std::max(synced_, syncTarget_);
+}
+
+void TJournal::FinishSync() { CollectSync(true); }
+
 void TJournal::Discard()
 {
+    CollectSync(true);
     if (out_)
         out_->Close();
     out_.reset();
@@ -155,6 +184,9 @@ void TJournal::Discard()
 
 void TJournal::Fail(int status)
 {
+    // A sync in flight must not outlive the file it syncs.
+    if (sync_.valid())
+        sync_.wait();
     // The file stays the recording's (and locked): what it took is read back
     // at the save. It takes nothing more, so that a record cut short by the
     // failure stays its last bytes and recovery drops it.
@@ -166,6 +198,7 @@ void TJournal::Fail(int status)
 
 void TJournal::CloseKeeping()
 {
+    CollectSync(true);
     if (out_) {
         out_->Sync();
         out_->Close();

@@ -23,6 +23,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <future>
 #include <memory>
 #include <span>
 #include <string>
@@ -49,6 +50,12 @@ public:
     void Append(std::span<const std::uint8_t> bytes);
     // Syncs what was written when the interval is up; call it about once a second.
     void Tick();
+    // The sync runs on a thread of its own, so that a slow disk never holds
+    // up the caller; its outcome is taken at the next Append or Tick (a
+    // failure is reported then). Off: the caller waits for every sync.
+    void SetBackgroundSync(bool on) { background_ = on; }
+    // Waits for a sync in flight and takes its outcome.
+    void FinishSync();
     // The recording was saved: remove the journal.
     void Discard();
 
@@ -70,6 +77,8 @@ public:
 
 private:
     void Fail(int status);
+    // Takes the outcome of a background sync that has finished (wait: until it has).
+    void CollectSync(bool wait);
     void CloseKeeping();
     int ProbeCreate();
 
@@ -82,6 +91,9 @@ private:
     std::uint64_t written_ = 0;
     std::uint64_t synced_ = 0;
     int lastError_ = 0;
+    bool background_ = false;
+    std::future<int> sync_;        // a background sync in flight
+    std::uint64_t syncTarget_ = 0;  // what it makes safe
 };
 
 // One line for the user about a journal that could not be written:

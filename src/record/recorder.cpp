@@ -73,6 +73,7 @@ void TRecorder::Start()
     tailStart_ = 0;
     recording_ = true;
     kept_ = false;
+    journal_->SetBackgroundSync(backgroundSync_);
     if (journalEnabled_ && !journal_->Open(LogsFolder(programFolder_), n_) && journalFailed_)
         journalFailed_(*journal_);
 }

@@ -47,6 +47,9 @@ public:
     void SetNaming(TLogNaming naming);
     void SetMonotonicClock(std::function<std::int64_t()> ms);
     void SetJournalEnabled(bool on) { journalEnabled_ = on; }
+    // The journal syncs on a thread of its own (see TJournal): for a window,
+    // which must not wait for the disk mid-cycle.
+    void SetBackgroundSync(bool on) { backgroundSync_ = on; }
 
     // Called once each time the journal cannot be written (at the start or
     // later), from inside Start or Append: a window must show its box later.
@@ -105,6 +108,7 @@ private:
     std::function<std::int64_t()> monotonic_;
     std::unique_ptr<TJournal> journal_;
     bool journalEnabled_ = true;
+    bool backgroundSync_ = false;
     std::function<void(const TJournal&)> journalFailed_;
     bool recording_ = false;
     bool kept_ = false;

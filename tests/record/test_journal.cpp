@@ -9,7 +9,11 @@
 
 #include <QTemporaryDir>
 
+#include <atomic>
+#include <condition_variable>
 #include <filesystem>
+#include <mutex>
+#include <thread>
 #include <vector>
 
 namespace kovra {
@@ -142,6 +146,94 @@ TEST(JournalFullDisk, AJournalLeftOnAFullDiskIsNotTakenForARunningOne)
     EXPECT_EQ(done[0].Status, 0) << done[0].Message;
     EXPECT_EQ(test::ReadBytes(done[0].Log), bytes);
     EXPECT_FALSE(fs::exists(journal));
+}
+
+}  // namespace
+}  // namespace kovra
+
+namespace kovra {
+namespace {
+
+// Files whose sync waits until the test lets it end, with the outcome it gives.
+class TGatedStorage : public TLogStorage {
+public:
+    struct TGate {
+        std::mutex m;
+        std::condition_variable cv;
+        bool open = false;
+        int outcome = kFileOk;
+        std::atomic<int> syncs{0};
+    };
+    std::shared_ptr<TGate> gate = std::make_shared<TGate>();
+
+    std::unique_ptr<TLogOutput> CreateNew(const std::filesystem::path& path, int& status) override
+    {
+        return std::make_unique<TOutput>(OsLogStorage()->CreateNew(path, status), gate);
+    }
+    bool Remove(const std::filesystem::path& path) override { return OsLogStorage()->Remove(path); }
+    void Release(int outcome)
+    {
+        {
+            std::lock_guard<std::mutex> l(gate->m);
+            gate->open = true;
+            gate->outcome = outcome;
+        }
+        gate->cv.notify_all();
+    }
+
+private:
+    struct TOutput : TLogOutput {
+        TOutput(std::unique_ptr<TLogOutput> real, std::shared_ptr<TGate> g) : real_(std::move(real)), gate_(g) {}
+        int Write(const std::uint8_t* d, std::size_t n) override { return real_->Write(d, n); }
+        int Sync() override
+        {
+            ++gate_->syncs;
+            std::unique_lock<std::mutex> l(gate_->m);
+            gate_->cv.wait(l, [this] { return gate_->open; });
+            return gate_->outcome != kFileOk ? gate_->outcome : real_->Sync();
+        }
+        int Close() override { return real_->Close(); }
+        std::unique_ptr<TLogOutput> real_;
+        std::shared_ptr<TGate> gate_;
+    };
+};
+
+TEST(JournalBackgroundSync, ASlowSyncHoldsNothingUpAndItsOutcomeComesAtTheNextCall)
+{
+    for (const int outcome : {kFileOk, kFileDiskFull}) {
+        QTemporaryDir dir;
+        const std::filesystem::path logs = std::filesystem::path(dir.path().toStdString()) / "logs";
+        std::filesystem::create_directory(logs);
+        auto storage = std::make_shared<TGatedStorage>();
+        std::int64_t now = 0;
+        TJournal j(storage, [&now] { return now; });
+        j.SetBackgroundSync(true);
+        ASSERT_TRUE(j.Open(logs, 2));
+        const std::uint8_t record[] = {8, 0, 1, 10, 5, 6};
+        j.Append(record);
+        now += TJournal::kSyncIntervalMs;
+        j.Tick();  // starts the sync, which waits at the gate
+        const std::uint64_t target = j.Written();
+        // Writes go on meanwhile, and nothing counts as synced yet.
+        for (int k = 0; k < 50; ++k)
+            j.Append(record);
+        EXPECT_EQ(j.Synced(), 0u);
+        EXPECT_TRUE(j.Active());
+        for (int k = 0; k < 5000 && storage->gate->syncs.load() == 0; ++k)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        EXPECT_EQ(storage->gate->syncs.load(), 1);
+        storage->Release(outcome);
+        j.FinishSync();
+        if (outcome == kFileOk) {
+            EXPECT_EQ(j.Synced(), target);
+            EXPECT_TRUE(j.Active());
+        } else {
+            // As a sync that failed in the caller's own time: the journal stops taking records.
+            EXPECT_EQ(j.Synced(), 0u);
+            EXPECT_FALSE(j.Active());
+            EXPECT_EQ(j.LastError(), kFileDiskFull);
+        }
+    }
 }
 
 }  // namespace
