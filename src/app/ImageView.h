@@ -36,22 +36,32 @@ public:
     const QImage& shownPicture() const { return source_ ? *source_ : picture_; }
 
     // Runs at the start of every paint, to bring the shown picture up to
-    // date only when it is about to be seen.
-    std::function<void()> BeforePaint;
+    // date only when it is about to be seen; returns the part of the picture
+    // it changed. What of that this paint does not cover is repainted next,
+    // so the screen never keeps a part of the picture before.
+    std::function<QRegion()> BeforePaint;
 
 protected:
     void paintEvent(QPaintEvent* e) override
     {
-        if (BeforePaint)
-            BeforePaint();
+        const QRegion painting = e->region();
+        if (BeforePaint) {
+            const QRegion unpainted = BeforePaint() - painting;
+            if (!unpainted.isEmpty())
+                update(unpainted);
+        }
         const QImage& shown = shownPicture();
         QPainter p(this);
-        const QRect r = e->rect();
-        const QRect onPicture = r & QRect(QPoint(0, 0), shown.size());
-        if (!onPicture.isEmpty())
-            p.drawImage(onPicture.topLeft(), shown, onPicture);
+        // Rect by rect: a frame that changed in a few small boxes is painted
+        // in those boxes, never in the one box around them all.
+        const QRect picture(QPoint(0, 0), shown.size());
+        for (const QRect& r : painting) {
+            const QRect onPicture = r & picture;
+            if (!onPicture.isEmpty())
+                p.drawImage(onPicture.topLeft(), shown, onPicture);
+        }
         // Each pixel is written once: the window colour only beside the picture.
-        const QRegion rest = QRegion(r) - QRegion(onPicture);
+        const QRegion rest = painting - QRegion(picture);
         for (const QRect& q : rest)
             p.fillRect(q, palette().window());
     }

@@ -88,8 +88,8 @@ void TRunView::AddToChart(std::size_t chart, double value)
 void TRunView::DrawPrib()
 {
     // Values and alarms are this cycle's; the frame that shows them is
-    // composed when the panel is next painted, once however many cycles
-    // came in between.
+    // composed at the next screen refresh (or paint), once however many
+    // cycles came in between.
     PanelStale = true;
     if (PanelChanged)
         PanelChanged();
@@ -162,7 +162,11 @@ void TForm1::BuildLayout()
     Image1->setAttribute(Qt::WA_TransparentForMouseEvents);
     // The panel is painted straight from the frame it is composed in.
     Image1->showPicture(&PanelFrame);
-    Image1->BeforePaint = [this] { ComposePanel(); };
+    // Composed at the refresh the pacer makes for it, so that only what the
+    // frame changed is repainted; a paint for another reason (an expose, the
+    // page shown again) composes a frame still due first.
+    Image1->BeforePaint = [this] { return ComposePanel(); };
+    pacer_->SetCompose(Image1, [this] { return ComposePanel(); });
     ScrollBox2->setWidget(Image1);
     ScrollBox2->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     auto* l2 = new QVBoxLayout(TabSheet2);
@@ -598,22 +602,21 @@ void TForm1::PageChanged(int page)
         ComposePanel();
 }
 
-void TForm1::ComposePanel()
+QRegion TForm1::ComposePanel()
 {
     TRunView& view = ShownView();
     if (!view.PanelStale)
-        return;
+        return QRegion();
     view.PanelStale = false;
     if (PanelFrame.size() != Image1->size() || PanelBackground.size() != Image1->size())
-        return;
+        return QRegion();
     if (replay_ && player_) {
         // The clock shows the time the record was made.
         const QTime at = QTime::fromMSecsSinceStartOfDay(
             static_cast<int>(player_->Player().MsOfDay(replayShown_) % kMsPerDay));
-        kovra::DrawPrib(replay_->Data(), PanelLayout, PanelBackground, PanelFrame, at);
-        return;
+        return kovra::DrawPrib(replay_->Data(), PanelLayout, PanelBackground, PanelFrame, at);
     }
-    kovra::DrawPrib(Data(), PanelLayout, PanelBackground, PanelFrame);
+    return kovra::DrawPrib(Data(), PanelLayout, PanelBackground, PanelFrame);
 }
 
 void TForm1::PlayAlarmSound()

@@ -17,6 +17,7 @@
 
 #include <QDateTime>
 #include <QImage>
+#include <QRegion>
 #include <QString>
 #include <QWidget>
 
@@ -218,8 +219,9 @@ private:
     // The run whose cycles are on screen: the replay's while there is one.
     TRun& ShownRun() { return replay_ ? *replay_ : *run_; }
     TRunView& ShownView() { return replay_ ? *replayView_ : liveView_; }
-    // The gauge frame, composed only when it is about to be seen.
-    void ComposePanel();
+    // The gauge frame, composed only when it is about to be seen; returns
+    // the part of it that changed.
+    QRegion ComposePanel();
     void PageChanged(int page);
 
     // The replay's pictures, made as a new replay's are.

@@ -486,6 +486,42 @@ struct FontEntry {
         }
         return glyphs[u];
     }
+
+    // Whole texts the glyphs cannot make (a Cyrillic caption, say), as the
+    // font engine draws them into a cell at its origin: a caption drawn every
+    // frame is shaped and rendered once. The width is the font's advance.
+    struct TextMask {
+        QString text;
+        int width = 0;
+        std::vector<std::uint8_t> cover;  // width x cellHeight, empty until drawn
+    };
+    std::vector<TextMask> texts;
+
+    TextMask& text(const QString& t)
+    {
+        for (TextMask& m : texts)
+            if (m.text == t)
+                return m;
+        // A handful of captions per font; values that change every frame
+        // would only churn, so the list starts over when full.
+        if (texts.size() >= 32)
+            texts.clear();
+        texts.push_back({t, QFontMetrics(font.font).horizontalAdvance(t), {}});
+        return texts.back();
+    }
+    const std::vector<std::uint8_t>& cover(TextMask& m)
+    {
+        if (m.cover.empty() && m.width > 0 && font.cellHeight > 0) {
+            const QImage tmp = RenderCoverage(font.font, m.width, font.cellHeight, 0, font.ascent, m.text);
+            m.cover.resize(std::size_t(m.width) * std::size_t(font.cellHeight));
+            for (int y = 0; y < font.cellHeight; ++y) {
+                const QRgb* in = reinterpret_cast<const QRgb*>(tmp.constScanLine(y));
+                for (int k = 0; k < m.width; ++k)
+                    m.cover[std::size_t(y) * std::size_t(m.width) + std::size_t(k)] = std::uint8_t(qAlpha(in[k]));
+            }
+        }
+        return m.cover;
+    }
 };
 
 FontEntry& CachedEntry(const FontKey& key)
@@ -694,6 +730,8 @@ int Canvas::textWidth(const QString& text) const
             w += e.glyph(ch.unicode()).advance;
         return w;
     }
+    if (g_glyphCacheEnabled)
+        return e.text(text).width;
     return QFontMetrics(e.font.font).horizontalAdvance(text);
 }
 
@@ -739,6 +777,11 @@ void Canvas::textOut(int x, int y, const QString& text)
             }
             pen += g.advance;
         }
+    } else if (g_glyphCacheEnabled && cl == x && ct == y && vw == w && vh == f.cellHeight) {
+        // The whole cell is on the picture: the same coverage as rendering it now.
+        const std::vector<std::uint8_t>& whole = e.cover(e.text(text));
+        if (whole.size() == cover.size())
+            cover = whole;
     } else {
         const QImage tmp = RenderCoverage(f.font, vw, vh, x - cl, y - ct + f.ascent, text);
         for (int yy = 0; yy < vh; ++yy) {

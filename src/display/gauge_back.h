@@ -65,6 +65,7 @@ struct TFrameMarks {
     qint64 BackgroundKey = 0;
     std::vector<QRect> Drawn;  // within the frame
     bool Valid = false;
+    std::vector<QRect> Before;  // scratch: the boxes of the frame before, while a frame is drawn
 };
 
 struct TPanelLayout {

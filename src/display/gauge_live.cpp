@@ -29,17 +29,18 @@ void CopyBackground(const QImage& background, QImage& frame) {
         std::memcpy(frame.bits(), background.constBits(), size_t(background.sizeInBytes()));
 }
 
-// The frame as the background, given what the last frame drew on it.
-void RestoreBackground(const QImage& background, QImage& frame, const TFrameMarks& marks) {
+// The frame as the background, given what the last frame drew on it;
+// false when it had to be copied whole.
+bool RestoreBackground(const QImage& background, QImage& frame, const TFrameMarks& marks) {
     const bool known = marks.Valid && !frame.isNull() && SameShape(frame, background) &&
                        frame.cacheKey() == marks.FrameKey &&
                        background.cacheKey() == marks.BackgroundKey;
     if (!known) {
         CopyBackground(background, frame);
-        return;
+        return false;
     }
     if (marks.Drawn.empty())
-        return;
+        return true;
     const qsizetype stride = frame.bytesPerLine();
     const int depth = frame.depth() / 8;
     uchar* to = frame.bits();
@@ -54,6 +55,35 @@ void RestoreBackground(const QImage& background, QImage& frame, const TFrameMark
         for (int y = r.top(); y <= r.bottom(); ++y)
             std::memcpy(to + stride * y + offset, from + stride * y + offset, bytes);
     }
+    return true;
+}
+
+// The union of boxes that mostly come in pairs (a gauge's box of the last
+// frame and of this one, in the same place): merged in order, each pair
+// costs one small union.
+QRegion UnionOf(const std::vector<QRect>& a, const std::vector<QRect>& b, const QRect& within) {
+    QRegion out;
+    const std::size_t n = std::max(a.size(), b.size());
+    for (std::size_t i = 0; i < n; ++i) {
+        QRect box;
+        if (i < a.size())
+            box = a[i];
+        if (i < b.size()) {
+            // One box around both when that adds little: fewer, larger rects
+            // are cheaper to paint and flush than many slivers.
+            const QRect both = box | b[i];
+            const qint64 area = qint64(both.width()) * both.height();
+            const qint64 parts = qint64(box.width()) * box.height() + qint64(b[i].width()) * b[i].height();
+            if (box.isEmpty() || area <= parts) {
+                box = both;
+            } else {
+                out += box & within;
+                box = b[i];
+            }
+        }
+        out += box & within;
+    }
+    return out;
 }
 
 }  // namespace
@@ -112,14 +142,18 @@ QString ClockText(const QTime& t, const QLocale& locale) {
     return locale.toString(t, TimeFormatWithoutZone(locale.timeFormat(QLocale::LongFormat)));
 }
 
-void DrawPrib(const TAllData& data, const TPanelLayout& layout, const QImage& panelBackground,
-              QImage& panelFrame, const QTime& now) {
+QRegion DrawPrib(const TAllData& data, const TPanelLayout& layout, const QImage& panelBackground,
+                 QImage& panelFrame, const QTime& now) {
     TFrameMarks& marks = layout.Marks;
-    RestoreBackground(panelBackground, panelFrame, marks);
+    const bool restored = RestoreBackground(panelBackground, panelFrame, marks);
+    std::vector<QRect>& before = marks.Before;
+    before.clear();
+    if (restored)
+        before.swap(marks.Drawn);
     marks.Valid = false;
     marks.Drawn.clear();
     if (panelFrame.isNull())
-        return;
+        return QRegion();
     const char sep = DecimalSeparator();
     Canvas c(&panelFrame);
     c.brushStyle = BrushStyle::Clear;
@@ -171,11 +205,14 @@ void DrawPrib(const TAllData& data, const TPanelLayout& layout, const QImage& pa
     marks.FrameKey = panelFrame.cacheKey();
     marks.BackgroundKey = panelBackground.cacheKey();
     marks.Valid = true;
+    if (!restored)
+        return QRegion(panelFrame.rect());
+    return UnionOf(before, marks.Drawn, panelFrame.rect());
 }
 
-void DrawPrib(const TAllData& data, const TPanelLayout& layout, const QImage& panelBackground,
-              QImage& panelFrame) {
-    DrawPrib(data, layout, panelBackground, panelFrame, QTime::currentTime());
+QRegion DrawPrib(const TAllData& data, const TPanelLayout& layout, const QImage& panelBackground,
+                 QImage& panelFrame) {
+    return DrawPrib(data, layout, panelBackground, panelFrame, QTime::currentTime());
 }
 
 }  // namespace kovra

@@ -9,6 +9,8 @@
 // frame drew on need the background back; the whole background is copied
 // only when the frame, the background or the layout is not the one the last
 // frame was drawn with. Either way the frame is pixel for pixel the same.
+// What a frame changed is what it restored and what it drew, so only that
+// has to reach the screen.
 #pragma once
 
 #include "config/model.h"
@@ -16,6 +18,7 @@
 
 #include <QImage>
 #include <QLocale>
+#include <QRegion>
 #include <QString>
 #include <QTime>
 
@@ -27,11 +30,15 @@ namespace kovra {
 // frame takes the background's size. Values outside a scale pin the needle or
 // caret to the scale's end while the text shows the real value; NaN (no
 // reading) rests it at the scale's start.
-void DrawPrib(const TAllData& data, const TPanelLayout& layout, const QImage& panelBackground,
-              QImage& panelFrame, const QTime& now);
+//
+// Returns the part of the frame whose pixels may differ from the frame before
+// (the whole frame when it was copied whole): outside it the frame is as it
+// was.
+QRegion DrawPrib(const TAllData& data, const TPanelLayout& layout, const QImage& panelBackground,
+                 QImage& panelFrame, const QTime& now);
 // The same with the clock at the current local time.
-void DrawPrib(const TAllData& data, const TPanelLayout& layout, const QImage& panelBackground,
-              QImage& panelFrame);
+QRegion DrawPrib(const TAllData& data, const TPanelLayout& layout, const QImage& panelBackground,
+                 QImage& panelFrame);
 
 // A gauge's value as shown: fixed point, 2 decimals, at most 7 significant
 // digits (scientific beyond that).

@@ -11,6 +11,8 @@
 
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QPaintEvent>
+#include <QScreen>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -191,6 +193,123 @@ TEST_F(FloodTest, PanelShowsTheLastCycleAndIsComposedOncePerRefresh)
     const QImage onScreen = f->Image1->grab().toImage().convertToFormat(frame.format());
     EXPECT_EQ(onScreen, frame);
     EXPECT_EQ(f->Image1->shownPicture(), frame);
+}
+
+struct PaintRegions : QObject {
+    std::vector<QRegion> regions;
+    bool eventFilter(QObject*, QEvent* e) override
+    {
+        if (e->type() == QEvent::Paint)
+            regions.push_back(static_cast<QPaintEvent*>(e)->region());
+        return false;
+    }
+};
+
+// What the screen holds: the window's backing store, which a paint of a
+// region changes only there (a grab of the widget would paint it whole).
+QImage OnScreen(QWidget* w)
+{
+    const QPoint at = w->mapTo(w->window(), QPoint(0, 0));
+    return w->screen()->grabWindow(w->window()->winId(), at.x(), at.y(), w->width(), w->height()).toImage();
+}
+
+TEST_F(FloodTest, PanelRepaintsOnlyWhatChangedAndTheScreenHoldsTheFrameAfterEveryRefresh)
+{
+    WriteSettings(4, 2, 16);
+    auto f = Make();
+    QTRY_VERIFY(!f->Image1->shownPicture().isNull());
+    const std::size_t n = f->SampleBuffer().size();
+    const QRegion whole(f->Image1->rect());
+    PaintRegions paints;
+    f->Image1->installEventFilter(&paints);
+    kovra::TAllData& d = f->Data();
+    QImage background, frame;
+    kovra::TPanelLayout layout;
+    kovra::DrawPribBack(d, f->Settings().Options.PanelColor, f->Image1->width(), f->Image1->height(),
+                        working.path().toStdString(), background, frame, layout);
+    // Values far apart, so that needles, carets, texts and alarms move a lot
+    // from one refresh to the next.
+    QTest::qWait(3 * f->Pacer()->IntervalMs());
+    for (int round = 0; round < 6; ++round) {
+        paints.regions.clear();
+        for (int i = 0; i < 5; ++i)
+            f->QueueEntry(Cycle(round * 9973 + i * 4099 + 17, n));
+        QTRY_VERIFY_WITH_TIMEOUT(f->PendingEntries() == 0, 60000);
+        QTRY_VERIFY(!paints.regions.empty());
+        QTest::qWait(3 * f->Pacer()->IntervalMs());
+        kovra::TPanelLayout scratch = layout;
+        scratch.Marks = {};
+        QImage expected;
+        kovra::DrawPrib(d, scratch, background, expected);
+        ASSERT_EQ(f->Image1->shownPicture(), expected) << "round " << round;
+        ASSERT_EQ(OnScreen(f->Image1).convertToFormat(expected.format()), expected) << "round " << round;
+        // The cycles repainted the boxes of the moving parts, not the panel
+        // (the first frame after the background was drawn starts from a
+        // whole copy of it).
+        if (round > 0)
+            for (const QRegion& r : paints.regions)
+                EXPECT_NE(r, whole) << "round " << round;
+    }
+    f->Image1->removeEventFilter(&paints);
+}
+
+TEST(ScreenPacer, RepaintsTheRegionsAskedForOrWhatTheComposeStepChanged)
+{
+    QWidget w;
+    w.resize(200, 100);
+    w.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&w));
+    PaintRegions paints;
+    w.installEventFilter(&paints);
+    kovra::TScreenPacer pacer;
+    pacer.SetIntervalMs(5);
+    auto next = [&] {
+        paints.regions.clear();
+        QElapsedTimer waited;
+        waited.start();
+        while (paints.regions.empty() && waited.elapsed() < 2000)
+            QTest::qWait(1);
+        QTest::qWait(20);
+        QRegion all;
+        for (const QRegion& r : paints.regions)
+            all += r;
+        return all;
+    };
+    pacer.Request(&w, QRegion(10, 10, 5, 5));
+    pacer.Request(&w, QRegion(50, 60, 8, 4));
+    EXPECT_EQ(next(), QRegion(10, 10, 5, 5) + QRegion(50, 60, 8, 4));
+    // A request without a region is the whole widget, whatever else was asked.
+    pacer.Request(&w, QRegion(1, 1, 2, 2));
+    pacer.Request(&w);
+    EXPECT_EQ(next(), QRegion(w.rect()));
+
+    // With a compose step: it runs once per refresh, and what it returns is repainted.
+    int composed = 0;
+    pacer.SetCompose(&w, [&] {
+        ++composed;
+        return QRegion(100, 20, 30, 10);
+    });
+    for (int i = 0; i < 50; ++i)
+        pacer.Request(&w);
+    EXPECT_EQ(next(), QRegion(100, 20, 30, 10));
+    EXPECT_EQ(composed, 1);
+    // Nothing changed, nothing repainted; the step still ran.
+    pacer.SetCompose(&w, [&] {
+        ++composed;
+        return QRegion();
+    });
+    pacer.Request(&w);
+    QTest::qWait(30);
+    EXPECT_EQ(composed, 2);
+    paints.regions.clear();
+    QTest::qWait(20);
+    EXPECT_TRUE(paints.regions.empty());
+    // A forgotten widget loses its step too.
+    pacer.Forget(&w);
+    pacer.Request(&w);
+    EXPECT_EQ(next(), QRegion(w.rect()));
+    EXPECT_EQ(composed, 2);
+    w.removeEventFilter(&paints);
 }
 
 TEST(ScreenPacer, ManyRequestsMakeOneUpdatePerInterval)

@@ -421,4 +421,38 @@ TEST(Canvas, CachedGlyphsDrawNumbersAsTheFontEngineDoes)
     }
 }
 
+// Texts the glyphs cannot make are kept whole once drawn; drawn again, in
+// the cell or cut by an edge, over the last drawing or not, they come out as
+// the font engine draws them each time. More texts than the list keeps, so
+// that it starts over in between.
+TEST(Canvas, KeptWholeTextsDrawAsTheFontEngineDoes)
+{
+    std::vector<QString> texts = {QString::fromUtf8("Давление"), QString::fromUtf8("ТЕМП ОЖ"),
+                                  QStringLiteral("Oil pressure"), QString::fromUtf8("Ж")};
+    for (int i = 0; i < 40; ++i)
+        texts.push_back(QString::fromUtf8("Датчик %1").arg(i));
+    for (int round = 0; round < 2; ++round) {
+        for (const QString& t : texts) {
+            QImage kept = MakePicture(160, 40, kBack);
+            QImage plain = kept.copy();
+            int widths[2] = {};
+            for (bool on : {true, false}) {
+                SetGlyphCacheEnabled(on);
+                Canvas cv(on ? &kept : &plain);
+                cv.fontPixelHeight = 13;
+                cv.fontColor = kInk;
+                cv.brushStyle = BrushStyle::Clear;
+                cv.textOut(4, 3, t);
+                cv.textOut(6, 4, t);     // over itself
+                cv.textOut(-5, 20, t);   // cut at the left edge
+                cv.textOut(120, 30, t);  // cut at the right and bottom
+                widths[on] = cv.textWidth(t);
+            }
+            SetGlyphCacheEnabled(true);
+            EXPECT_EQ(widths[true], widths[false]) << t.toStdString();
+            ASSERT_EQ(kept, plain) << t.toStdString() << " round " << round;
+        }
+    }
+}
+
 }  // namespace

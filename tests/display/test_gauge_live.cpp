@@ -374,5 +374,52 @@ TEST_F(GaugeLive, FramesDrawnOverTheLastOneEqualFramesDrawnOverTheBackground) {
     EXPECT_EQ(frame.pixel(0, 249), kept);
 }
 
+// What a frame reports as changed is all that the screen repaints: every
+// pixel that differs from the frame before must lie in it, and a frame that
+// had to start from a whole copy reports the whole frame.
+TEST_F(GaugeLive, EveryChangedPixelLiesInTheReportedRegion) {
+    data.Procs.resize(6);
+    Add(0, 60, 10, 10).LabelDigits = 5;
+    Add(0, 20, 150, 10);
+    Add(1, 60, 200, 10).Name = "BAR";
+    Add(2, 50, 10, 150).LabelDigits = 50;
+    Add(3, 50, 150, 150).Name = "OIL";
+    Add(1, 80, 400, 200).Name = "EDGE";  // runs off the panel
+    for (std::size_t i = 0; i < data.Gauges.size(); ++i)
+        data.Gauges[i].FormulaIndex = std::uint16_t(i);
+    data.ClockSize = 100;
+    data.ClockX = 300;
+    data.ClockY = 110;
+    data.ClockColor = 0x0000FF;
+    Back();
+
+    const QRegion whole(0, 0, 444, 250);
+    EXPECT_EQ(DrawPrib(data, layout, background, frame, QTime(1, 0, 0)), whole);
+    const double values[] = {0, 100, 3.5, 12345678.9, -7, std::nan(""), 55, 55, 99};
+    int second = 0;
+    int partial = 0;
+    for (int round = 0; round < 2; ++round) {
+        for (double v : values) {
+            for (std::size_t i = 0; i < data.Procs.size(); ++i)
+                data.Procs[i].Value = v * double(i + 1);
+            for (std::size_t i = 0; i < data.Gauges.size(); ++i)
+                data.Gauges[i].AlarmActive = (int(v) + int(i)) % 2 == 0;
+            data.ClockVisible = second % 3 != 0;
+            const QImage before = frame.copy();
+            const QRegion changed = DrawPrib(data, layout, background, frame, QTime(2, 0, ++second % 60));
+            for (int y = 0; y < 250; ++y)
+                for (int x = 0; x < 444; ++x)
+                    if (frame.pixel(x, y) != before.pixel(x, y))
+                        ASSERT_TRUE(changed.contains(QPoint(x, y))) << x << "," << y << " value " << v;
+            EXPECT_TRUE((changed - whole).isEmpty());
+            partial += changed != whole;
+        }
+        // A write from outside: the next frame starts over and says so.
+        Canvas(&frame).fillRect(0, 0, 444, 250, 0x00FFFF);
+        EXPECT_EQ(DrawPrib(data, layout, background, frame, QTime(3, 0, 0)), whole);
+    }
+    EXPECT_EQ(partial, 2 * int(std::size(values)));
+}
+
 }  // namespace
 }  // namespace kovra
