@@ -153,7 +153,7 @@ void TForm1::ShowReplayView(bool shown)
         Loggers[k]->Show(shown && k < replayCharts_.size() ? replayCharts_[k].get() : nullptr);
     Image3->showPicture(shown ? &replayPlot_ : nullptr);
     ShownView().PanelStale = true;
-    Image1->update();
+    pacer_->Request(Image1);
     Image3->update();
     liveView_.Sound = !shown || replaySound_;
     Button2->setEnabled(!shown);
@@ -289,7 +289,7 @@ void TForm1::BackToLive()
     PlaceButtons();
     // The live frame of the last cycle, composed at the next paint.
     liveView_.PanelStale = true;
-    Image1->update();
+    pacer_->Request(Image1);
     Image3->update();
     UpdateLinkStatus();
 }
