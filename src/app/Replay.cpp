@@ -44,6 +44,15 @@ private:
     TScreenPacer* pacer_;
 };
 
+// Paused at the record shown: the rest of a batch the run had taken is not
+// handled, and plays again, once, from the record after it.
+void PauseAt(TRun& run, TPlayerSource& player, std::uint64_t shown)
+{
+    player.Pause();
+    run.DropPending();
+    player.SeekTo(shown + 1);
+}
+
 }  // namespace
 
 void TForm1::Button3Click()
@@ -197,7 +206,7 @@ void TForm1::ReplayStep(int delta)
     if (!replay_ || !player_)
         return;
     if (player_->IsPlaying())
-        player_->Pause();
+        PauseAt(*replay_, *player_, replayShown_);
     const std::uint64_t records = player_->Player().Records();
     if (delta > 0 && replayShown_ + 1 < records) {
         // One record on is what playing it does.
@@ -218,7 +227,7 @@ void TForm1::ReplayPlayPause()
     if (!player_)
         return;
     if (player_->IsPlaying()) {
-        player_->Pause();
+        PauseAt(*replay_, *player_, replayShown_);
     } else {
         // At the end, playing again starts from the first record.
         if (replayShown_ + 1 >= player_->Player().Records())

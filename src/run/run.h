@@ -96,6 +96,9 @@ public:
     // An entry as if the source had queued it.
     void QueueEntry(TCycleSample entry);
     std::size_t PendingEntries() const { return pending_.size(); }
+    // Forgets the entries taken from the source and not yet handled (a
+    // replay paused mid-batch stops at the record it shows).
+    void DropPending() { pending_.clear(); }
 
     // One cycle handled now, outside the queue.
     TCycleOutcome ProcessCycle(std::span<const std::uint8_t> sample, double timeOfDay,
