@@ -251,24 +251,25 @@ void TForm1::BuildLayout()
 
 void TForm1::PlaceButtons()
 {
-    // Anchored: Button1 to the bottom and right edges, Button2 to the bottom
-    // and left. A replay's bar takes a strip above the tab row: the pages
-    // give up its height, the tab row and the buttons stay where they are.
-    const int bar = ReplayBar && ReplayBar->isVisible() ? ReplayBar->sizeHint().height() : 0;
+    // Anchored: Button1 to the bottom and right edges, Button2 to the bottom and left.
     PageControl1->setGeometry(0, 0, width(), height());
-    if (bar > 0) {
-        TabSheet1->parentWidget()->setContentsMargins(0, 0, 0, bar);
-        ReplayBar->setGeometry(0, height() - PageControl1->tabBar()->sizeHint().height() - bar, width(), bar);
-        ReplayBar->raise();
-    } else if (TabSheet1->parentWidget()) {
-        TabSheet1->parentWidget()->setContentsMargins(0, 0, 0, 0);
-    }
     Button1->move(width() - (kClientWidth - 773), height() - (kClientHeight - 486));
     Button2->move(180, height() - (kClientHeight - 486));
     constexpr int kGap = 6;
     if (Button3)
         Button3->move(Button2->x() + Button2->width() + kGap, Button2->y());
+    // A replay's strip takes the status line's place in the tab row: no page
+    // changes its size for it, so no picture is laid out anew.
+    if (ReplayBar && ReplayBar->isVisible() && Button3) {
+        const int left = Button3->x() + Button3->width() + kGap;
+        ReplayBar->setGeometry(left, Button2->y(), std::max(0, Button1->x() - kGap - left), Button2->height());
+        ReplayBar->raise();
+        if (LinkStatusText)
+            LinkStatusText->hide();
+        return;
+    }
     if (LinkStatusText) {
+        LinkStatusText->show();
         const int left = Button3->x() + Button3->width() + kGap;
         LinkStatusText->setGeometry(left, Button2->y(), std::max(0, Button1->x() - kGap - left),
                                     Button2->height());

@@ -263,7 +263,7 @@ QString TForm1::RecordText(std::uint64_t record) const
     if (!player_)
         return {};
     const TLogPlayer& p = player_->Player();
-    return QStringLiteral("%1  %2 / %3")
+    return QStringLiteral("%1 %2/%3")
         .arg(QString::fromStdString(FormatStampTime(p.MsOfDay(record))))
         .arg(record + 1)
         .arg(p.Records());

@@ -47,14 +47,15 @@ TReplayBar::TReplayBar(QWidget* parent) : QWidget(parent)
 {
     setAutoFillBackground(true);
     auto* row = new QHBoxLayout(this);
-    row->setContentsMargins(4, 1, 4, 1);
-    row->setSpacing(4);
+    row->setContentsMargins(0, 0, 0, 0);
+    row->setSpacing(3);
     auto button = [this, row](const QString& text, const QString& tip) {
         auto* b = new QToolButton(this);
         b->setText(text);
         b->setToolTip(tip);
         b->setFocusPolicy(Qt::NoFocus);
         b->setAutoRaise(true);
+        b->setFixedHeight(16);
         row->addWidget(b);
         return b;
     };
@@ -68,6 +69,7 @@ TReplayBar::TReplayBar(QWidget* parent) : QWidget(parent)
     SpeedBox = new QComboBox(this);
     SpeedBox->setObjectName(QStringLiteral("ReplaySpeed"));
     SpeedBox->setFocusPolicy(Qt::NoFocus);
+    SpeedBox->setFixedHeight(16);
     for (double s : Speeds())
         SpeedBox->addItem(s == 0 ? QStringLiteral("макс.") : QStringLiteral("%1x").arg(s), s);
     row->addWidget(SpeedBox);
@@ -76,6 +78,8 @@ TReplayBar::TReplayBar(QWidget* parent) : QWidget(parent)
     Position->setObjectName(QStringLiteral("ReplayPosition"));
     Position->setFocusPolicy(Qt::NoFocus);
     Position->setTracking(true);
+    Position->setFixedHeight(16);
+    Position->setMinimumWidth(60);
     row->addWidget(Position, 1);
 
     Where = new QLabel(this);
@@ -90,7 +94,7 @@ TReplayBar::TReplayBar(QWidget* parent) : QWidget(parent)
     Sound->setObjectName(QStringLiteral("ReplaySound"));
     Sound->setFocusPolicy(Qt::NoFocus);
     row->addWidget(Sound);
-    LiveButton = button(QStringLiteral("К живым данным"), QStringLiteral("Закрыть лог"));
+    LiveButton = button(QStringLiteral("Живые"), QStringLiteral("Закрыть лог, к живым данным"));
     LiveButton->setObjectName(QStringLiteral("ReplayLive"));
 
     connect(PlayButton, &QToolButton::clicked, this, &TReplayBar::PlayPause);
@@ -116,7 +120,7 @@ TReplayBar::TReplayBar(QWidget* parent) : QWidget(parent)
     });
 }
 
-QSize TReplayBar::sizeHint() const { return {QWidget::sizeHint().width(), 22}; }
+QSize TReplayBar::sizeHint() const { return {QWidget::sizeHint().width(), 16}; }
 
 void TReplayBar::SetLog(const QString& name, std::uint64_t records, std::vector<std::uint64_t> gaps,
                         const QString& note)

@@ -1,4 +1,4 @@
-// The transport strip of a replay: play/pause, one record back and forward,
+// The transport strip of a replay, in the tab row: play/pause, one record back and forward,
 // the speed, a position slider (gaps marked on it), where the replay stands,
 // the alarm sound and the way back to live. It only reports what the user
 // asks for; the window does it. Its controls never take the keyboard focus,
