@@ -20,6 +20,8 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <utility>
+#include <vector>
 
 namespace kovra {
 
@@ -188,12 +190,29 @@ void TForm1::ReplaySeek(std::uint64_t record)
         widest = std::max(widest, c->controlWidth());
     const std::uint64_t drawnFrom = record >= std::uint64_t(widest) + 8 ? record - widest - 8 : 0;
     const TShownPage page = replay_->ShownPage();
-    const TCycleDrawing quiet{page == TShownPage::Moment ? page : TShownPage::None, false, false};
+    // The chart tab's points are drawn only from the last one that clears
+    // its plot: what came before is wiped out by that clear.
+    const TStripChart* momentChart = replayView_->MomentChart;
+    const bool moment = page == TShownPage::Moment && momentChart;
+    std::vector<std::pair<double, double>> points;
+    if (moment)
+        points.reserve(record + 1);
+    const TCycleDrawing quiet{TShownPage::None, false, false};
     TCycleDrawing charts = quiet;
     charts.Charts = true;
+    TAllData& d = replay_->Data();
     p.ForEach(0, record + 1, [&](std::uint64_t i, double t, std::span<const std::uint8_t> s) {
-        replay_->ProcessCycle(s, t, i >= drawnFrom ? charts : quiet);
+        const bool ok = replay_->ProcessCycle(s, t, i >= drawnFrom ? charts : quiet).Ok();
+        // A cycle that fails never reaches the chart tab, as live.
+        if (moment && ok)
+            points.emplace_back(d.ValueOf(momentChart->FormulaIndex), d.ValueOf(d.MomentFormula));
     });
+    if (moment) {
+        const std::size_t from = LastMomentClear(d, momentChart, points).value_or(0);
+        for (std::size_t i = 0; i < points.size(); ++i)
+            DrawMomentPoint(replayView_->Moment, d, momentChart, points[i].first, points[i].second, i >= from);
+        pacer_->Request(Image3);
+    }
     replayShown_ = record;
     if (page == TShownPage::Gauges)
         replayView_->DrawPrib();

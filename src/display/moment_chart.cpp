@@ -108,6 +108,32 @@ void DrawMomentGrid(TMomentSurfaces& s, const TStripChart* c, QSize axisSize, QS
 
 void DrawMoment(TMomentSurfaces& s, TAllData& d, const TStripChart* c)
 {
+    if (c)
+        DrawMomentPoint(s, d, c, d.ValueOf(c->FormulaIndex), d.ValueOf(d.MomentFormula), true);
+}
+
+std::optional<std::size_t> LastMomentClear(const TAllData& d, const TStripChart* c,
+                                           std::span<const std::pair<double, double>> points)
+{
+    if (!c || c->MaxValue == 0 || static_cast<std::uint32_t>(d.MomentYMax) == 0)
+        return std::nullopt;
+    const double xmax = c->MaxValue;
+    bool restart = d.MomentRestart;
+    std::optional<std::size_t> last;
+    for (std::size_t i = 0; i < points.size(); ++i) {
+        if (xmax / 8 >= points[i].first) {
+            restart = true;
+        } else {
+            if (restart)
+                last = i;
+            restart = false;
+        }
+    }
+    return last;
+}
+
+void DrawMomentPoint(TMomentSurfaces& s, TAllData& d, const TStripChart* c, double x, double y, bool draw)
+{
     QImage* plot = s.Plot.image();
     if (!c || !plot || c->MaxValue == 0)
         return;
@@ -115,8 +141,6 @@ void DrawMoment(TMomentSurfaces& s, TAllData& d, const TStripChart* c)
     const double ymax = static_cast<std::uint32_t>(d.MomentYMax);
     if (ymax == 0)
         return;
-    const double x = d.ValueOf(c->FormulaIndex);
-    const double y = d.ValueOf(d.MomentFormula);
     const double w3 = plot->width(), h3 = plot->height();
     const std::optional<int> px = Coord(Round(w3 / xmax * x));
     const std::optional<int> py = Coord(h3 - Round(h3 / ymax * y));
@@ -125,20 +149,27 @@ void DrawMoment(TMomentSurfaces& s, TAllData& d, const TStripChart* c)
         d.MomentRestart = true;
     } else {
         if (x > d.MomentPrevX) {
-            if (px && py)
-                s.Plot.lineTo(*px, *py);
+            if (px && py) {
+                if (draw)
+                    s.Plot.lineTo(*px, *py);
+                else
+                    s.Plot.moveTo(*px, *py);
+            }
             if (y > d.MomentPeak)
                 d.MomentPeak = y;
         } else {
-            const QString text = QStringLiteral("Максимум: ") +
-                                 QString::fromLatin1(FormatFixed(d.MomentPeak, 5, 2).c_str());
-            s.Plot.textOut(0, 0, text);
+            if (draw) {
+                const QString text = QStringLiteral("Максимум: ") +
+                                     QString::fromLatin1(FormatFixed(d.MomentPeak, 5, 2).c_str());
+                s.Plot.textOut(0, 0, text);
+            }
             if (px && py)
                 s.Plot.moveTo(*px, *py);
         }
         // The first point of a run clears what the line to it just drew.
         if (d.MomentRestart) {
-            Clear(s.Plot);
+            if (draw)
+                Clear(s.Plot);
             d.MomentPeak = 0;
         }
         d.MomentRestart = false;

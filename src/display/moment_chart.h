@@ -16,6 +16,11 @@
 #include <QImage>
 #include <QSize>
 
+#include <cstddef>
+#include <optional>
+#include <span>
+#include <utility>
+
 namespace kovra {
 
 struct TMomentSurfaces {
@@ -47,5 +52,16 @@ void DrawMomentGrid(TMomentSurfaces& s, const TStripChart* c, QSize axisSize, QS
 // when either full scale is 0. A point whose coordinate is not a number is
 // not drawn to (the pen stays); coordinates beyond the plot are clipped.
 void DrawMoment(TMomentSurfaces& s, TAllData& d, const TStripChart* c);
+
+// The same for the point (x, y); with draw false only the run's state and
+// the pen move, nothing is painted: for points whose drawing a later clear of
+// the plot wipes out anyway.
+void DrawMomentPoint(TMomentSurfaces& s, TAllData& d, const TStripChart* c, double x, double y, bool draw);
+
+// Of points (x, y) that DrawMoment would get in turn, starting from d's run
+// state: the last one whose drawing clears the plot (the first point of a
+// run), or nullopt when none does.
+std::optional<std::size_t> LastMomentClear(const TAllData& d, const TStripChart* c,
+                                           std::span<const std::pair<double, double>> points);
 
 }  // namespace kovra

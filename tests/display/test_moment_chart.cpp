@@ -217,4 +217,36 @@ TEST(MomentFont, ChartSizeRoundTripsThroughPoints)
     EXPECT_EQ(MomentFontHeight(0), 0);
 }
 
+TEST_F(MomentChart, PointsDrawnOnlyFromTheLastClearGiveWhatDrawingThemAllGives)
+{
+    // Two runs and the start of a third, a point off the scale and a NaN.
+    std::vector<std::pair<double, double>> points;
+    for (int run = 0; run < 3; ++run) {
+        points.emplace_back(500, 10);
+        for (int k = 1; k <= (run == 2 ? 12 : 30); ++k)
+            points.emplace_back(1000 + 200.0 * k, 20 + 2.0 * k + run);
+        points.emplace_back(run == 1 ? std::nan("") : 9000, 200);
+        for (int k = 0; k < 5; ++k)
+            points.emplace_back(6000 - 900.0 * k, 30);
+    }
+    TAllData all = d;
+    for (const auto& [x, y] : points)
+        DrawMomentPoint(s, all, &chart, x, y, true);
+    const QImage drawnAll = plot;
+
+    DrawMomentGrid(s, &chart, QSize(800, 28), QSize(800, 400));
+    const std::optional<std::size_t> from = LastMomentClear(d, &chart, points);
+    ASSERT_TRUE(from.has_value());
+    EXPECT_GT(*from, points.size() / 2);
+    for (std::size_t i = 0; i < points.size(); ++i)
+        DrawMomentPoint(s, d, &chart, points[i].first, points[i].second, i >= *from);
+    EXPECT_EQ(plot, drawnAll);
+    EXPECT_EQ(d.MomentPeak, all.MomentPeak);
+    EXPECT_EQ(d.MomentPrevX, all.MomentPrevX);
+    EXPECT_EQ(d.MomentRestart, all.MomentRestart);
+    // Without a scale nothing clears.
+    d.MomentYMax = 0;
+    EXPECT_FALSE(LastMomentClear(d, &chart, points).has_value());
+}
+
 }  // namespace
