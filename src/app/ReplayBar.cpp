@@ -70,6 +70,7 @@ TReplayBar::TReplayBar(QWidget* parent) : QWidget(parent)
     SpeedBox->setObjectName(QStringLiteral("ReplaySpeed"));
     SpeedBox->setFocusPolicy(Qt::NoFocus);
     SpeedBox->setFixedHeight(16);
+    SpeedBox->setFixedWidth(48);
     for (double s : Speeds())
         SpeedBox->addItem(s == 0 ? QStringLiteral("макс.") : QStringLiteral("%1x").arg(s), s);
     row->addWidget(SpeedBox);
@@ -79,7 +80,7 @@ TReplayBar::TReplayBar(QWidget* parent) : QWidget(parent)
     Position->setFocusPolicy(Qt::NoFocus);
     Position->setTracking(true);
     Position->setFixedHeight(16);
-    Position->setMinimumWidth(60);
+    Position->setMinimumWidth(40);
     row->addWidget(Position, 1);
 
     Where = new QLabel(this);
@@ -90,7 +91,8 @@ TReplayBar::TReplayBar(QWidget* parent) : QWidget(parent)
     Note->setStyleSheet(QStringLiteral("color: #a00000"));
     row->addWidget(Note);
 
-    Sound = new QCheckBox(QStringLiteral("Звук"), this);
+    Sound = new QCheckBox(QStringLiteral("♪"), this);
+    Sound->setToolTip(QStringLiteral("Звук тревоги"));
     Sound->setObjectName(QStringLiteral("ReplaySound"));
     Sound->setFocusPolicy(Qt::NoFocus);
     row->addWidget(Sound);
