@@ -23,7 +23,7 @@ endforeach()
 
 add_subdirectory(src/platform)
 add_subdirectory(src/formcomp)
-kovra_check_sources(SKIP config link sim record display app cli)
+kovra_check_sources(SKIP config link sim record run display app cli)
 
 # Test files that do not apply to this build, by file name:
 # - test_serial_device: Linux serial devices (sysfs, device nodes and groups).

@@ -5,22 +5,25 @@
 # bench/window_flood_probe.cpp, built against each build given, one after the
 # other on the same virtual display, and prints the figures and their ratios.
 #
-#   scripts/measure-window-flood.sh BUILD [BASELINE_BUILD [BASELINE_COMMIT]] [-s SECONDS]
+#   scripts/measure-window-flood.sh BUILD [BASELINE_BUILD [BASELINE_COMMIT]] [-s SECONDS] [-b BAUD]
 #
 # BUILD and BASELINE_BUILD are configured build folders (with the logger and
 # the kovra tool built); BASELINE_BUILD is compiled from BASELINE_COMMIT
 # (default HEAD), whose headers the probe is built against for it. The
-# simulated ECU is the kovra tool of BUILD for both.
+# simulated ECU is the kovra tool of BUILD for both; -b paces it at BAUD bit/s
+# (default: it answers at once).
 set -euo pipefail
 secs=20
+baud=0
 args=()
 while [ $# -gt 0 ]; do
   case "$1" in
     -s) secs=$2; shift 2 ;;
+    -b) baud=$2; shift 2 ;;
     *) args+=("$1"); shift ;;
   esac
 done
-[ ${#args[@]} -ge 1 ] || { sed -n 2,14p "$0"; exit 2; }
+[ ${#args[@]} -ge 1 ] || { sed -n 2,16p "$0"; exit 2; }
 top=$(cd "$(dirname "$0")/.." && pwd)
 new=$(cd "${args[0]}" && pwd)
 base=${args[1]:+$(cd "${args[1]}" && pwd)}
@@ -86,7 +89,7 @@ if [ -n "${DISPLAY:-}" ]; then export QT_QPA_PLATFORM=xcb; else export QT_QPA_PL
 run_one() {  # NAME PROBE
   local link="$work/ecu-$1"
   # The ECU is another machine: it must not take the logger's CPU, only what is left.
-  nice -n 19 "$new/src/cli/kovra" ecu-sim --link "$link" >/dev/null &
+  nice -n 19 "$new/src/cli/kovra" ecu-sim --link "$link" --baud "$baud" >/dev/null &
   local sim=$!
   pids+=($sim)
   for _ in $(seq 50); do [ -e "$link" ] && break; sleep 0.1; done
