@@ -578,9 +578,7 @@ void TForm1::HandleLiveEntry(const TCycleSample& entry, const TCycleOutcome& out
 
 void TForm1::ProcessCycle(const std::vector<std::uint8_t>& sample)
 {
-    const TCycleOutcome out = run_->ProcessCycle(sample, run_->Cycle().Now());
-    if (!out.Ok())
-        ShowError(QString::fromLatin1(out.Message()));
+    ProcessCycle(sample, run_->Cycle().Now());
 }
 
 void TForm1::ProcessCycle(const std::vector<std::uint8_t>& sample, double timeOfDay)

@@ -230,9 +230,7 @@ void TForm1::ReplayStep(int delta)
     if (delta > 0 && replayShown_ + 1 < records) {
         // One record on is what playing it does.
         const std::uint64_t next = replayShown_ + 1;
-        const std::span<const std::uint8_t> s = player_->Player().Sample(next);
-        const std::vector<std::uint8_t> sample(s.begin(), s.end());
-        replay_->ProcessCycle(sample, player_->Player().TimeOfDay(next));
+        replay_->ProcessCycle(player_->Player().Sample(next), player_->Player().TimeOfDay(next));
         replayShown_ = next;
         player_->SeekTo(next + 1);
     } else if (delta < 0 && replayShown_ > 0) {

@@ -141,6 +141,12 @@ TCycleOutcome TCycle::RunFormulasChecked(std::span<const std::uint8_t> sample, f
     return {};
 }
 
+void TCycle::Record(std::span<const std::uint8_t> sample, double timeOfDay)
+{
+    if (recorder_ && recorder_->IsRecording())
+        recorder_->Append(static_cast<float>(timeOfDay), sample);
+}
+
 TCycleOutcome TCycle::LogPrint(std::span<const std::uint8_t> sample, TShownPage page)
 {
     return LogPrintAt(sample, TCycleDrawing{page}, clock_());
@@ -151,8 +157,7 @@ TCycleOutcome TCycle::LogPrintAt(std::span<const std::uint8_t> sample, const TCy
 {
     const float t = static_cast<float>(timeOfDay);
 
-    if (recorder_ && recorder_->IsRecording())
-        recorder_->Append(t, sample);
+    Record(sample, t);
 
     if (!RunFormulasInRow(sample, t)) {
         const TCycleOutcome failed = RunFormulasChecked(sample, t);

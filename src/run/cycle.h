@@ -114,6 +114,8 @@ public:
     double LastCycleTime = 0;
     // What the watchdog does on each re-send, and start-up once.
     void TouchLastCycleTime() { LastCycleTime = clock_(); }
+    // Step 2 alone: the sample record of a cycle timed timeOfDay, when recording.
+    void Record(std::span<const std::uint8_t> sample, double timeOfDay);
     // A reading of the cycle's clock.
     double Now() const { return clock_(); }
 

@@ -106,8 +106,7 @@ void TRun::LogPrint()
         if (entry.Kind == TCycleSample::TKind::Cycle) {
             ++undrawn_;
             ++recordedOnly_;
-            if (recorder_ && recorder_->IsRecording())
-                recorder_->Append(static_cast<float>(entry.TimeOfDay), entry.Sample);
+            cycle_->Record(entry.Sample, entry.TimeOfDay);
             if (OnEntry)
                 OnEntry(entry, TCycleOutcome{});
         } else {
