@@ -10,6 +10,7 @@
 
 #include "config/cp1251.h"
 #include "config/settings.h"
+#include "config/time_of_day.h"
 #include "link/comm_thread.h"
 #include "link/port_name.h"
 #include "tool_settings.h"
@@ -111,15 +112,32 @@ public:
         run_.start();
     }
 
+    // A completed cycle as the run handed it on, stamped by the worker.
+    void Cycle(double timeOfDay)
+    {
+        ++cycles_;
+        lastCycle_ = timeOfDay;
+    }
+
     // The last interval's pace, or (wholeRun) the pace since polling began.
     void Report(bool wholeRun)
     {
-        const std::uint64_t cycles = comm_.Cycles();
-        const double seconds = double(wholeRun ? run_.elapsed() : since_.elapsed()) / 1000.0;
-        const std::uint64_t counted = wholeRun ? cycles : cycles - cyclesBefore_;
+        // An interval is measured from the last cycle before it, not from the
+        // timer: a window that starts between two cycles can hold one cycle
+        // more than its length allows, and the pace would read above the wire.
+        double seconds = double(wholeRun ? run_.elapsed() : since_.elapsed()) / 1000.0;
+        if (!wholeRun && intervalFrom_ >= 0) {
+            double span = TimeOfDayNow() - intervalFrom_;
+            if (span < 0)
+                span += 1.0;  // midnight came between
+            seconds = span * 86400.0;
+        }
+        const std::uint64_t counted = wholeRun ? cycles_ : cycles_ - cyclesBefore_;
         const double rate = seconds > 0 ? double(counted) / seconds : 0;
         since_.restart();
-        cyclesBefore_ = cycles;
+        cyclesBefore_ = cycles_;
+        if (cycles_ > 0)
+            intervalFrom_ = lastCycle_;
         const char* what = wholeRun ? "whole run" : "last interval";
         const std::uint32_t baud = LineSettingsFor(settings_.ObdMode).Baud;
         const double limit = CycleWireLimit(baud, settings_.Areas, settings_.PreambleLength);
@@ -146,7 +164,10 @@ private:
     const TCommSettings& settings_;
     QElapsedTimer since_;
     QElapsedTimer run_;
+    std::uint64_t cycles_ = 0;
     std::uint64_t cyclesBefore_ = 0;
+    double lastCycle_ = 0;
+    double intervalFrom_ = -1;  // time of day of the cycle the interval runs from
 };
 
 int RunPoll(const TPollOptions& o)
@@ -174,10 +195,14 @@ int RunPoll(const TPollOptions& o)
 
     TRun run(std::move(*settings));
     TPrinter printer(o.Cycles);
-    run.OnEntry = [&printer](const TCycleSample& s, const TCycleOutcome&) { printer.Take(s); };
+    std::optional<TStatsReporter> stats;
+    run.OnEntry = [&printer, &stats](const TCycleSample& s, const TCycleOutcome&) {
+        if (stats && s.Kind == TCycleSample::TKind::Cycle)
+            stats->Cycle(s.TimeOfDay);
+        printer.Take(s);
+    };
     run.SetSource(std::make_unique<TLinkSource>(comm));
     TCommThread& worker = *run.Link();
-    std::optional<TStatsReporter> stats;
     QTimer statsTimer;
     if (o.Stats) {
         stats.emplace(worker, comm);
