@@ -1,6 +1,7 @@
 #include "run/run.h"
 
 #include "record/recorder.h"
+#include "support/loop_delay.h"
 #include "support/record_test_util.h"
 
 #include <gtest/gtest.h>
@@ -219,14 +220,14 @@ TEST_F(RunTest, ATimerFiresWithinTwoBudgetsWhileEntriesPileUp)
     // Entries that take many budgets to handle.
     for (std::uint32_t i = 0; i < 4000; ++i)
         run->QueueEntry(Cycle(i));
-    QElapsedTimer since;
-    qint64 firedAfter = -1;
+    test::TLoopDelay since;
+    double firedAfter = -1;
     std::size_t pendingThen = 0;
     QTimer::singleShot(0, [&] {
-        firedAfter = since.elapsed();
+        firedAfter = since.ElapsedMs();
         pendingThen = run->PendingEntries();
     });
-    since.start();
+    since.Start();
     run->SetBudget(std::chrono::milliseconds(1));
     TurnUntil([&] { return run->PendingEntries() == 0 && firedAfter >= 0; });
     ASSERT_GE(firedAfter, 0);
