@@ -125,6 +125,23 @@ void BM_WholeLogPrint(benchmark::State& state)
 }
 BENCHMARK(BM_WholeLogPrint)->Unit(benchmark::kMicrosecond);
 
+// The cycle as the window runs it between two screen refreshes: formulas,
+// sums, alarms and the 32 strip-chart steps, no display composed.
+void BM_CycleBetweenFrames(benchmark::State& state)
+{
+    Setup& s = Get();
+    std::uint8_t tick = 0;
+    for (auto _ : state) {
+        for (std::size_t i = 0; i < s.sample.size(); ++i)
+            s.sample[i] = static_cast<std::uint8_t>(tick + i * 13);
+        ++tick;
+        const TCycleOutcome out = s.cycle->LogPrint(s.sample, TShownPage::None);
+        if (!out.Ok())
+            state.SkipWithError(out.Message());
+    }
+}
+BENCHMARK(BM_CycleBetweenFrames)->Unit(benchmark::kMicrosecond);
+
 }  // namespace
 
 int main(int argc, char** argv)

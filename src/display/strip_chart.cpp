@@ -36,6 +36,15 @@ void CopyColumns(QImage& to, int toX, const QImage& from, int fromX, int n, int 
                     reinterpret_cast<const QRgb*>(src + srcStride * y) + fromX, bytes);
 }
 
+// Whether two canvases draw a step the same.
+bool SameLook(const Canvas& a, const Canvas& b)
+{
+    return a.penColor == b.penColor && a.penWidth == b.penWidth && a.brushColor == b.brushColor &&
+           a.brushStyle == b.brushStyle && a.fontFamily == b.fontFamily &&
+           a.fontPixelHeight == b.fontPixelHeight && a.fontPointSize == b.fontPointSize &&
+           a.fontBold == b.fontBold && a.fontColor == b.fontColor;
+}
+
 }  // namespace
 
 TStripChart::TStripChart()
@@ -82,28 +91,193 @@ void TStripChart::Resize(int w, int h)
 void TStripChart::add(double v)
 {
     const int W = controlW_, H = controlH_;
-    const bool scaled = MaxValue != MinValue;
+    canvas_.penWidth = 1;
+    if (!pending_.empty() && (W != ring_.width() || H != ring_.height() || BatchAttributesChanged()))
+        DrawPending();
     if (W != ring_.width() || H != ring_.height())
         Resize(W, H);
     if (ring_.isNull()) {
         Changed();
         return;
     }
-
-    // Scroll: the oldest column becomes the new rightmost one.
+    if (pending_.empty()) {
+        if (!StampIsCurrent())
+            MakeStamp();
+        if (!Batches()) {
+            head_ = (head_ + 1) % W;
+            DrawStep(v);
+            DrawCornerBox(v);
+            Changed();
+            return;
+        }
+        batchCanvas_ = canvas_;
+        batchLabel_ = LabelText;
+        batchMax_ = MaxValue;
+        batchMin_ = MinValue;
+    }
     head_ = (head_ + 1) % W;
-    const int right = Phys(W - 1);
+    pending_.push_back(v);
+    if (int(pending_.size()) >= kMaxPending)
+        DrawPending();
+    Changed();
+}
+
+// Scroll (already done by moving head_): the oldest column became the new
+// rightmost one, which gets the background and the bar.
+void TStripChart::DrawStep(double v)
+{
+    const int H = ring_.height();
+    const int right = Phys(ring_.width() - 1);
     canvas_.penWidth = 1;
     canvas_.fillRect(right, 0, right + 1, H);
-    if (scaled && !std::isnan(v)) {
+    if (MaxValue != MinValue && !std::isnan(v)) {
         const double scale = H / (double(MaxValue) - double(MinValue));
         const double y0 = ZeroRow(H, MaxValue, MinValue);
         const double end = y0 - std::nearbyint(scale * v);
         canvas_.line(right, ClampRow(y0, H), right, ClampRow(end, H));
     }
     canvas_.fillRect(right, 0, right + 1, 1);
-    DrawCornerBox(v);
-    Changed();
+}
+
+bool TStripChart::Batches() const
+{
+    // A batch's columns and the box must not meet: the box covers the oldest
+    // columns, the batch the newest.
+    const int h = BoxUnit();
+    const long long box = std::max<long long>(4LL * h, stampLabelWidth_);
+    return ring_.width() >= 256 && box + 2LL * kMaxPending < ring_.width();
+}
+
+bool TStripChart::BatchAttributesChanged() const
+{
+    return !SameLook(canvas_, batchCanvas_) || LabelText != batchLabel_ || MaxValue != batchMax_ ||
+           MinValue != batchMin_;
+}
+
+void TStripChart::Settle() const
+{
+    // Charts are never made const objects; only the readers of the picture are.
+    if (!pending_.empty())
+        const_cast<TStripChart*>(this)->DrawPending();
+}
+
+const QImage& TStripChart::ValueCell(const QString& text)
+{
+    if (!SameLook(canvas_, cellsLook_)) {
+        valueCells_.clear();
+        cellsLook_ = canvas_;
+    }
+    for (const auto& [t, img] : valueCells_)
+        if (t == text)
+            return img;
+    if (valueCells_.size() >= 64)
+        valueCells_.clear();
+    QImage cell = MakePicture(std::max(canvas_.textWidth(text), 1), std::max(canvas_.textHeight(text), 1),
+                              canvas_.brushColor);
+    Canvas c = canvas_;
+    c.attach(&cell);
+    c.brushStyle = BrushStyle::Solid;
+    c.textOut(0, 0, text);
+    valueCells_.emplace_back(text, std::move(cell));
+    return valueCells_.back().second;
+}
+
+void TStripChart::DrawPending()
+{
+    if (pending_.empty())
+        return;
+    std::vector<double> values;
+    values.swap(pending_);
+    // Drawn with what they were added under; what the caller has set since
+    // applies from the next step on.
+    const Canvas now = canvas_;
+    const QString label = LabelText;
+    const std::int32_t max = MaxValue, min = MinValue;
+    canvas_ = batchCanvas_;
+    canvas_.attach(&ring_);
+    LabelText = batchLabel_;
+    MaxValue = batchMax_;
+    MinValue = batchMin_;
+
+    const int W = ring_.width(), H = ring_.height();
+    const int n = int(values.size());
+    const int last = head_;
+    std::pair<int, int> penAfter{now.penX(), now.penY()};
+    // The first pending step's rightmost column: Phys(W - 1) when head_ was last - n + 1.
+    const int start = (last - n + W) % W;
+    // The columns, side by side in a picture of their own, then into the ring.
+    if (columns_.width() != n || columns_.height() != H)
+        columns_ = QImage(n, H, kPictureFormat);
+    {
+        Canvas c = canvas_;
+        c.attach(&columns_);
+        c.penWidth = 1;
+        const bool scaled = MaxValue != MinValue;
+        const double scale = H / (double(MaxValue) - double(MinValue));
+        const double y0 = ZeroRow(H, MaxValue, MinValue);
+        for (int i = 0; i < n; ++i) {
+            c.fillRect(i, 0, i + 1, H);
+            if (scaled && !std::isnan(values[std::size_t(i)])) {
+                const int end = ClampRow(y0 - std::nearbyint(scale * values[std::size_t(i)]), H);
+                c.line(i, ClampRow(y0, H), i, end);
+                // Where drawing the steps one by one would have left the pen.
+                penAfter = {(start + i) % W, end};
+            }
+            c.fillRect(i, 0, i + 1, 1);
+        }
+    }
+    const int part = std::min(n, W - start);
+    CopyColumns(ring_, start, columns_, 0, part, H);
+    CopyColumns(ring_, 0, columns_, part, n - part, H);
+
+    // The older boxes: the last one covers all they drew but the rows of
+    // their value text below its fill, and of those only what the newer
+    // texts left of them.
+    const int h = BoxUnit();
+    if (!StampIsCurrent())
+        MakeStamp();
+    const int wo = std::min(W, std::max({4 * h, stampLabelWidth_, 0}));
+    const int ho = std::min(H, std::max({2 * h, stampCell_, h + stampCell_, 0}));
+    if (MaxValue != MinValue && n > 1 && wo > 0 && ho > 0) {
+        const int cellH = canvas_.textHeight(QString());
+        const int top = 2 * h, bottom = std::min(h + cellH, ho);
+        if (top < bottom) {
+            auto text = [](double v) { return QString::fromLatin1(FormatFixed(v, 5, 2).c_str()); };
+            // Columns here count from the picture's left edge now.
+            long long coverLeft = 4LL * h - canvas_.textWidth(text(values.back()));
+            for (int i = n - 2; i >= 0; --i) {
+                const int d = n - 1 - i;
+                const QString t = text(values[std::size_t(i)]);
+                const long long left = 4LL * h - canvas_.textWidth(t) - d;
+                const long long from = std::max<long long>(left, 0);
+                const long long to = std::min<long long>({4LL * h - d, wo - d, coverLeft});
+                coverLeft = std::min(coverLeft, left);
+                if (from >= to)
+                    continue;
+                const QImage& cell = ValueCell(t);
+                for (int y = top; y < bottom; ++y) {
+                    const int cy = y - h;
+                    if (cy < 0 || cy >= cell.height())
+                        continue;
+                    const QRgb* src = reinterpret_cast<const QRgb*>(cell.constScanLine(cy));
+                    QRgb* dst = reinterpret_cast<QRgb*>(ring_.scanLine(y));
+                    for (long long x = from; x < to; ++x) {
+                        const long long cx = x - left;
+                        if (cx >= 0 && cx < cell.width())
+                            dst[Phys(int(x))] = src[cx];
+                    }
+                }
+            }
+        }
+    }
+    DrawCornerBox(values.back());
+
+    canvas_ = now;
+    canvas_.attach(&ring_);
+    canvas_.moveTo(penAfter.first, penAfter.second);
+    LabelText = label;
+    MaxValue = max;
+    MinValue = min;
 }
 
 int TStripChart::BoxUnit() const
@@ -186,6 +360,7 @@ void TStripChart::DrawCornerBox(double v)
 
 void TStripChart::Render(QImage& out) const
 {
+    Settle();
     if (ring_.isNull()) {
         out = QImage();
         return;
@@ -200,6 +375,7 @@ void TStripChart::Render(QImage& out) const
 
 void TStripChart::Draw(QPainter& p, int x, int y) const
 {
+    Settle();
     if (ring_.isNull())
         return;
     const int first = ring_.width() - head_;

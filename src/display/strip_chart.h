@@ -9,6 +9,15 @@
 // else, so whatever a real scroll would leave of earlier boxes is there too.
 // Render() lays the ring out flat; Draw() paints it in two pieces.
 //
+// A wide chart puts its steps into the ring in batches: add() notes the value
+// and the steps are drawn when the picture is looked at (Render, Draw) or
+// when kMaxPending wait. A column written on its own touches one cache line
+// per row of a picture of a megabyte or more; a batch writes its columns side
+// by side. Of the corner boxes a batch would have drawn, only what the last
+// one does not cover is drawn: the few rows of older values' text below the
+// box's fill. The picture is the same, pixel for pixel, as drawing every step
+// at once.
+//
 // GUI thread only (text needs the QGuiApplication).
 #pragma once
 
@@ -19,6 +28,8 @@
 #include <QString>
 
 #include <cstdint>
+#include <utility>
+#include <vector>
 
 namespace kovra {
 
@@ -41,6 +52,9 @@ public:
     // font "Arial" bold. Set them before the first add().
     Canvas& canvas() { return canvas_; }
     const Canvas& canvas() const { return canvas_; }
+
+    // Steps noted but not yet drawn into the picture, at most.
+    static constexpr int kMaxPending = 32;
 
     // The size of the control showing the chart. The picture follows it at
     // the next add(), as a picture follows its control only when drawn on.
@@ -80,6 +94,18 @@ public:
 private:
     void Resize(int w, int h);
     void DrawCornerBox(double v);
+    void DrawStep(double v);
+    // Whether steps at the current size may wait to be drawn.
+    bool Batches() const;
+    // Whether the attributes steps are drawn with changed since the batch began.
+    bool BatchAttributesChanged() const;
+    // Draws the waiting steps (with the attributes they were added under).
+    void DrawPending();
+    // For the const readers of the picture: the pending steps belong to it.
+    void Settle() const;
+    // The rows the value text paints below the box's fill, and the text's
+    // picture (fill and ink, as textOut paints it) for one value.
+    const QImage& ValueCell(const QString& text);
     // The physical column of logical column x.
     int Phys(int x) const { return (head_ + x) % ring_.width(); }
 
@@ -102,6 +128,18 @@ private:
     TColor stampBrush_ = 0, stampInk_ = 0;
     int stampPictureW_ = 0, stampPictureH_ = 0;
     int stampCell_ = 0, stampLabelWidth_ = 0;
+
+    // Values added but not drawn yet, oldest first; head_ has moved for them.
+    std::vector<double> pending_;
+    // What they are drawn with: the attributes when the first was added.
+    Canvas batchCanvas_;
+    QString batchLabel_;
+    std::int32_t batchMax_ = 0, batchMin_ = 0;
+    // The pending columns, drawn side by side before they go into the ring.
+    QImage columns_;
+    // Pictures of value texts, for the rows of older boxes that survive.
+    std::vector<std::pair<QString, QImage>> valueCells_;
+    Canvas cellsLook_;
 };
 
 }  // namespace kovra

@@ -241,6 +241,73 @@ TEST_F(StripChart, RingLooksExactlyLikeAScrolledPicture)
     }
 }
 
+// Wide charts draw their steps in batches, when the picture is looked at.
+// Whatever the batch (one step to more than a batch holds), the values (texts
+// of every width under the box, NaN), and whatever changes between two looks
+// (scale, caption, colours, font, size), the picture is the plain one.
+TEST_F(StripChart, BatchedStepsLookExactlyLikeStepsDrawnOneByOne)
+{
+    std::mt19937 rng(20261209);
+    const QString labels[] = {"", "k", "Обороты двигателя, об/мин", "x1"};
+    const TColor backs[] = {kBack, 0x00FF00, 0xFFFFFF};
+    for (int round = 0; round < 8; ++round) {
+        const int h = std::uniform_int_distribution<int>(6, 16)(rng);
+        TStripChart ring;
+        ScrollingChart plain;
+        Style(ring.canvas(), h);
+        Style(plain.c, h);
+        // A size in points makes the text taller than the box's unit: the
+        // rows below the box's fill keep what older values wrote there.
+        if (round % 2)
+            ring.canvas().fontPointSize = plain.c.fontPointSize = 8 + round;
+        ring.LabelText = plain.label = labels[round % 4];
+        ring.MinValue = plain.minValue = round % 3 == 2 ? 7 : -50;
+        ring.MaxValue = plain.maxValue = round % 3 == 2 ? 7 : 150;
+        int W = std::uniform_int_distribution<int>(256, 700)(rng);
+        int H = std::uniform_int_distribution<int>(20, 80)(rng);
+        std::uniform_real_distribution<double> value(-150, 250);
+        int lookIn = 1;
+        for (int call = 0; call < 600; ++call) {
+            if (std::uniform_int_distribution<int>(0, 120)(rng) == 0) {
+                W = std::uniform_int_distribution<int>(256, 700)(rng);
+                H = std::uniform_int_distribution<int>(20, 80)(rng);
+            }
+            if (std::uniform_int_distribution<int>(0, 90)(rng) == 0) {
+                // What a settings change between two steps does.
+                const int k = std::uniform_int_distribution<int>(0, 3)(rng);
+                if (k == 0)
+                    ring.LabelText = plain.label = labels[call % 4];
+                if (k == 1)
+                    ring.canvas().brushColor = plain.c.brushColor = backs[call % 3];
+                if (k == 2)
+                    ring.canvas().fontPixelHeight = plain.c.fontPixelHeight = 6 + call % 11;
+                if (k == 3)
+                    ring.MaxValue = plain.maxValue = ring.MaxValue + 25;
+            }
+            double v = value(rng);
+            const int kind = std::uniform_int_distribution<int>(0, 9)(rng);
+            if (kind == 0)
+                v = std::numeric_limits<double>::quiet_NaN();
+            if (kind == 1)
+                v = 1e12;  // a text wider than the box
+            if (kind == 2)
+                v = 3;  // a narrow one after wide ones
+            ring.setControlSize(W, H);
+            ring.add(v);
+            plain.add(v, W, H);
+            if (--lookIn > 0)
+                continue;
+            lookIn = std::uniform_int_distribution<int>(1, 2 * TStripChart::kMaxPending + 9)(rng);
+            const QImage flat = ring.Render();
+            ASSERT_EQ(flat.size(), plain.pic.size());
+            for (int y = 0; y < H; ++y)
+                for (int x = 0; x < W; ++x)
+                    ASSERT_EQ(flat.pixel(x, y), plain.pic.pixel(x, y))
+                        << "round " << round << " call " << call << " at " << x << "," << y;
+        }
+    }
+}
+
 TEST_F(StripChart, ExtremeSizesAndFontHeightsStayWithinThePicture)
 {
     for (int h : {1 << 30, -(1 << 30), 0, -7, 3000}) {
