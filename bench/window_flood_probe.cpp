@@ -99,6 +99,47 @@ template <class F> double WaitFor(F done, int timeoutMs)
     return t.nsecsElapsed() / 1e6;
 }
 
+// Times every event the window's thread handles, so that a stall is named by
+// the event and the object that took the time.
+class TTimedApp : public QApplication {
+public:
+    using QApplication::QApplication;
+    struct TLong {
+        double Ms = 0;
+        int Type = 0;
+        std::string Receiver;
+    };
+    std::vector<TLong> longest;  // the five longest, longest first
+
+    bool notify(QObject* o, QEvent* e) override
+    {
+        const int type = e->type();
+        // Nested handlers (a paint inside a resize) count in their outer one.
+        if (depth_++ > 0) {
+            const bool r = QApplication::notify(o, e);
+            --depth_;
+            return r;
+        }
+        QElapsedTimer t;
+        t.start();
+        const bool r = QApplication::notify(o, e);
+        --depth_;
+        const double ms = t.nsecsElapsed() / 1e6;
+        if (longest.size() < 5 || ms > longest.back().Ms) {
+            TLong l{ms, type, o->metaObject()->className()};
+            longest.insert(std::upper_bound(longest.begin(), longest.end(), l,
+                                            [](const TLong& a, const TLong& b) { return a.Ms > b.Ms; }),
+                           l);
+            if (longest.size() > 5)
+                longest.pop_back();
+        }
+        return r;
+    }
+
+private:
+    int depth_ = 0;
+};
+
 void PostClick(QWidget* w, QPoint at)
 {
     const QPointF local(at), global(w->mapToGlobal(at));
@@ -116,7 +157,7 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "usage: window_flood_probe PORT SECONDS\n");
         return 2;
     }
-    QApplication app(argc, argv);
+    TTimedApp app(argc, argv);
     const std::string port = argv[1];
     const double seconds = std::atof(argv[2]);
     QTemporaryDir program, working;
@@ -217,11 +258,16 @@ int main(int argc, char** argv)
     std::printf("seconds=%.1f until_r=%.1f worker_cycles_per_s=%.0f recorded_cycles_per_s=%.0f worker_cycles=%llu "
                 "recorded=%llu fifo_dropped=%llu tab_graphs_ms=%.1f tab_chart_ms=%.1f key_r_ms=%.1f "
                 "timer_late_p50_ms=%.1f timer_late_p99_ms=%.1f timer_late_max_ms=%.1f processed_per_s=%.0f "
-                "undrawn=%llu\n",
+                "undrawn=%llu",
                 runSeconds, keyAt, workerCycles / keyAt, records / keyAt,
                 static_cast<unsigned long long>(workerCycles), static_cast<unsigned long long>(records),
                 static_cast<unsigned long long>(dropped), clickGraphs, clickChart, keyR, pct(0.5), pct(0.99),
                 late.empty() ? 0.0 : late.back(), processed / keyAt, static_cast<unsigned long long>(undrawn));
+    std::string longest;
+    for (const auto& l : app.longest)
+        longest += (longest.empty() ? "" : ",") + std::to_string(int(l.Ms)) + "ms:" + std::to_string(l.Type) +
+                   ":" + l.Receiver;
+    std::printf(" longest_events=%s\n", longest.c_str());
     std::fflush(stdout);
     // The worker ends with the window; nothing is saved.
     std::_Exit(0);

@@ -94,7 +94,7 @@ run_one() {  # NAME PROBE
   pids+=($sim)
   for _ in $(seq 50); do [ -e "$link" ] && break; sleep 0.1; done
   local line
-  line=$(timeout $((secs + 300)) "$2" "$link" "$secs" 2>/dev/null | tail -1) || line="${line:-no answer within $((secs + 300)) s}"
+  line=$(timeout $((secs + 300)) "$2" "$link" "$secs" 2>>"$work/stderr" | tail -1) || line="${line:-no answer within $((secs + 300)) s}"
   kill "$sim" 2>/dev/null || true
   wait "$sim" 2>/dev/null || true
   echo "$1: $line"
