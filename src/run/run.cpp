@@ -15,6 +15,10 @@ TRun::TRun(TSettings settings, QObject* parent) : QObject(parent), settings_(std
     cycle_ = std::make_unique<TCycle>(settings_, ChartFormulas(settings_));
     cycle_->TouchLastCycleTime();
     sample_.assign(settings_.Data.SampleLength, 0);
+    resume_.setSingleShot(true);
+    resume_.setInterval(0);
+    resume_.setTimerType(Qt::PreciseTimer);
+    connect(&resume_, &QTimer::timeout, this, [this] { LogPrint(); });
 }
 
 TRun::~TRun()
@@ -59,7 +63,11 @@ void TRun::StopSource()
 bool TRun::event(QEvent* e)
 {
     if (IsCycleDone(e)) {
-        LogPrint();
+        // While a turn waits for its timer, the source's news waits with it.
+        if (resume_.isActive())
+            turnPosted_ = false;
+        else
+            LogPrint();
         return true;
     }
     return QObject::event(e);
@@ -67,7 +75,7 @@ bool TRun::event(QEvent* e)
 
 void TRun::PostTurn()
 {
-    if (turnPosted_)
+    if (turnPosted_ || resume_.isActive())
         return;
     turnPosted_ = true;
     QCoreApplication::postEvent(this, new QEvent(WM_CYCLE_DONE));
@@ -113,9 +121,10 @@ void TRun::LogPrint()
             Handle(entry, Drawing());
         }
     }
-    // Far behind: the oldest cycles are handled without drawing, so that the
-    // run catches up instead of falling further behind.
-    const TCycleDrawing quiet{TShownPage::None, false, false};
+    // Far behind: the oldest cycles are handled without drawing the shown
+    // display (the strip charts' steps cost little), so that the run catches
+    // up instead of falling further behind.
+    const TCycleDrawing quiet{TShownPage::None, true, false};
     QElapsedTimer spent;
     spent.start();
     while (!pending_.empty()) {
@@ -131,7 +140,7 @@ void TRun::LogPrint()
             break;
     }
     if (!pending_.empty())
-        PostTurn();
+        resume_.start();
 }
 
 void TRun::Drain()

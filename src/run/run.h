@@ -13,8 +13,9 @@
 // window's input and painting are never starved; without one it handles all.
 //
 // Falling behind. A run more than kMaxQueuedSamples entries behind handles the
-// oldest cycles without drawing them (values, sums and the recording stay
-// complete) until it has caught up; they are counted in Undrawn(). One more
+// oldest cycles without drawing the shown display for them (values, sums,
+// strip-chart steps and the recording stay complete) until it has caught up;
+// they are counted in Undrawn(). One more
 // than kRecordOnlyBacklog behind (cycles come faster than the formulas can be
 // worked out) only records the oldest: RecordedOnly(). Either way every cycle
 // reaches the recorder, in order, and the budget holds.
@@ -32,6 +33,7 @@
 #include "run/sample_source.h"
 
 #include <QObject>
+#include <QTimer>
 
 #include <chrono>
 #include <cstdint>
@@ -142,6 +144,11 @@ private:
     TShownPage page_ = TShownPage::None;
     bool sound_ = true;
     bool turnPosted_ = false;
+    // A turn that ran out of budget goes on from a timer rather than a posted
+    // event: posted events come before timers (and, in some event loops,
+    // before input), so a run that always had one waiting would keep the
+    // loop's other work out for as long as entries pile up.
+    QTimer resume_;
     std::uint64_t processed_ = 0;
     std::uint64_t undrawn_ = 0;
     std::uint64_t recordedOnly_ = 0;
