@@ -172,10 +172,10 @@ TEST_F(RunTest, EveryCycleOfASourceAsFastAsItCanIsProcessedInOrderAndRecorded)
 
     EXPECT_EQ(run->Processed(), kTotal);
     EXPECT_EQ(run->DroppedFromDisplay(), 0u);
-    const TAllData& d = run->Data();
-    EXPECT_EQ(d.Procs[1].Value, kTotal);
-    EXPECT_EQ(d.Procs[2].Value, SumOfNumbers(0, kTotal));
-    EXPECT_EQ(d.Procs[0].Value, (kTotal - 1) & 0xFFFF);
+    const TRunState& d = run->State();
+    EXPECT_EQ(d.Values[1], kTotal);
+    EXPECT_EQ(d.Values[2], SumOfNumbers(0, kTotal));
+    EXPECT_EQ(d.Values[0], (kTotal - 1) & 0xFFFF);
     ASSERT_EQ(displays.Chart.size(), kTotal);
     for (std::uint32_t i = 0; i < kTotal; ++i)
         ASSERT_EQ(displays.Chart[i], i & 0xFFFF) << i;
@@ -196,8 +196,8 @@ TEST_F(RunTest, FallingBehindSkipsDrawingThenFormulasButNeverARecord)
     TurnUntil([&] { return run->PendingEntries() == 0; });
     EXPECT_EQ(run->Undrawn(), extra);
     EXPECT_EQ(run->RecordedOnly(), 0u);
-    EXPECT_EQ(run->Data().Procs[1].Value, total);
-    EXPECT_EQ(run->Data().Procs[2].Value, SumOfNumbers(0, total));
+    EXPECT_EQ(run->State().Values[1], total);
+    EXPECT_EQ(run->State().Values[2], SumOfNumbers(0, total));
     EXPECT_EQ(displays.Chart.size(), total - extra);
     EXPECT_EQ(displays.Chart.front(), extra);
 
@@ -207,7 +207,7 @@ TEST_F(RunTest, FallingBehindSkipsDrawingThenFormulasButNeverARecord)
         run->QueueEntry(Cycle(i));
     TurnUntil([&] { return run->PendingEntries() == 0; });
     EXPECT_EQ(run->RecordedOnly(), 700u);
-    EXPECT_EQ(run->Data().Procs[1].Value, total + more - 700);
+    EXPECT_EQ(run->State().Values[1], total + more - 700);
     EXPECT_EQ(run->DroppedFromDisplay(), extra + 700 + (more - 700 - kMaxQueuedSamples));
     const std::vector<std::uint32_t> recorded = Recorded();
     ASSERT_EQ(recorded.size(), total + more);
@@ -242,24 +242,24 @@ TEST_F(RunTest, ARestartedRunGivesWhatAFreshRunGives)
             run->ProcessCycle(Cycle(i).Sample, Cycle(i).TimeOfDay);
     };
     feed();
-    const std::vector<double> values = {run->Data().Procs[0].Value, run->Data().Procs[1].Value,
-                                        run->Data().Procs[2].Value};
-    EXPECT_TRUE(run->Data().Gauges[0].AlarmActive);
-    run->Data().MomentPeak = 5;
-    run->Data().MomentPrevX = 7;
+    const std::vector<double> values = {run->State().Values[0], run->State().Values[1],
+                                        run->State().Values[2]};
+    EXPECT_TRUE(run->State().Alarm(0));
+    run->State().Moment.MomentPeak = 5;
+    run->State().Moment.MomentPrevX = 7;
 
     run->Restart(0.25);
     EXPECT_EQ(run->Cycle().LastCycleTime, 0.25);
     EXPECT_EQ(run->Processed(), 0u);
-    EXPECT_FALSE(run->Data().Gauges[0].AlarmActive);
-    EXPECT_EQ(run->Data().MomentPeak, 0);
-    EXPECT_EQ(run->Data().MomentPrevX, 0);
-    for (const TProc& p : run->Data().Procs)
-        EXPECT_EQ(p.Value, 0);
+    EXPECT_FALSE(run->State().Alarm(0));
+    EXPECT_EQ(run->State().Moment.MomentPeak, 0);
+    EXPECT_EQ(run->State().Moment.MomentPrevX, 0);
+    for (const double v : run->State().Values)
+        EXPECT_EQ(v, 0);
     feed();
-    EXPECT_EQ(run->Data().Procs[0].Value, values[0]);
-    EXPECT_EQ(run->Data().Procs[1].Value, values[1]);
-    EXPECT_EQ(run->Data().Procs[2].Value, values[2]);
+    EXPECT_EQ(run->State().Values[0], values[0]);
+    EXPECT_EQ(run->State().Values[1], values[1]);
+    EXPECT_EQ(run->State().Values[2], values[2]);
 }
 
 }  // namespace
