@@ -2,7 +2,7 @@
 
 #include "config/cp1251.h"
 #include "config/time_of_day.h"
-#include "run/cycle.h"
+#include "run/run.h"
 #include "record/log_format.h"
 
 #include <charconv>
@@ -112,18 +112,22 @@ TExportReport ExportLogCsv(TLogReader& log, const TSettings& settings, const TCs
     }
     out += '\n';
 
-    TCycle cycle(settings, {});
+    // A run of its own, without displays or recorder, fed the log's records
+    // one by one as they are read.
+    TRun run(settings);
+    const TCycleDrawing drawing{TShownPage::Charts};
     TLogRecord rec;
     while (rep.Records < range.Count && log.Next(rec)) {
         if (!rec.Stamp.Valid())
             ++rep.BadStamps;
         const std::int64_t ms = rec.Stamp.CycleMs();
         const double timeOfDay = DayFraction(ms);
+        // The run begins at the first record written, as if the log began there.
         if (rep.Records == 0)
-            cycle.LastCycleTime = static_cast<float>(timeOfDay);
+            run.Restart(static_cast<float>(timeOfDay));
 
-        const TCycleOutcome o = cycle.LogPrintAt(rec.Sample, TShownPage::Charts, timeOfDay);
-        const TRunState& state = cycle.State();
+        const TCycleOutcome o = run.ProcessCycle(rec.Sample, timeOfDay, drawing);
+        const TRunState& state = run.State();
         AppendStamp(out, ms);
         for (std::size_t i = 0; i < d.Procs.size(); ++i) {
             out += ',';

@@ -3,7 +3,8 @@
 // record: its time stamp as HH:MM:SS.mmm and each formula's value written
 // with a point and as many digits as it takes to read back the same double.
 //
-// Values start from zero (no sums file) and every formula, accumulating ones
+// The records go one by one through a run of their own (TRun), so values
+// start from zero (no sums file) and every formula, accumulating ones
 // included, runs as it would live; the elapsed time of a kind-2 variable is
 // measured between the records' own time stamps (0 for the first record).
 // An export of part of a log (a record range) starts the same way at the
