@@ -114,6 +114,18 @@ TEST_F(SumsTest, MissingFileRestoresZeroAndSaveCreatesIt)
     EXPECT_EQ(Get(folder / "log.sv"), W(u8"[Сохр_Формулы]\r\nПробег=2,50\r\n"));
 }
 
+TEST_F(SumsTest, AStateSizedForAnotherModelIsReadAndFilledOnlyWithinIt)
+{
+    const auto folder = Folder(dir_);
+    TValued data{{u8"Пробег", true, 2}, {u8"Расход", true, 3}};
+    data.State.Values.resize(1);  // the second formula has no value there
+    ASSERT_EQ(SaveSums(folder, data.Data, data.State), std::nullopt);
+    EXPECT_EQ(Get(folder / "log.sv"), W(u8"[Сохр_Формулы]\r\nПробег=2,00\r\nРасход=0,00\r\n"));
+    TRunState empty;
+    ASSERT_EQ(RestoreSums(folder, data.Data, empty), std::nullopt);
+    EXPECT_EQ(empty.Values, (std::vector<double>{2, 0}));
+}
+
 TEST_F(SumsTest, NoAccumulatingFormulaLeavesTheFileAlone)
 {
     const auto folder = Folder(dir_);

@@ -172,6 +172,19 @@ TEST_F(MomentChart, RunsStartAboveAnEighthAndPeakShowsWhenXStopsRising)
     EXPECT_EQ(st.Moment.MomentPrevX, 1500);
 }
 
+TEST_F(MomentChart, ARunOfTheTabChangesOnlyItsOwnPartOfTheState)
+{
+    const TAllData before = d;
+    st.AlarmActive = {true, false};
+    Cycle(500, 10);
+    Cycle(2000, 50);
+    Cycle(3000, 80);
+    EXPECT_EQ(st.Values, (std::vector<double>{3000, 80}));
+    EXPECT_EQ(st.AlarmActive, (std::vector<bool>{true, false}));
+    EXPECT_EQ(st.Moment, (TMomentState{80, 3000, false}));
+    EXPECT_TRUE(d == before);
+}
+
 TEST_F(MomentChart, MissingChartOrZeroScalesDrawNothing)
 {
     st.Moment.MomentPrevX = 1234;

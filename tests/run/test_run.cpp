@@ -1,5 +1,6 @@
 #include "run/run.h"
 
+#include "config/sums.h"
 #include "record/recorder.h"
 #include "support/loop_delay.h"
 #include "support/record_test_util.h"
@@ -260,6 +261,67 @@ TEST_F(RunTest, ARestartedRunGivesWhatAFreshRunGives)
     EXPECT_EQ(run->State().Values[0], values[0]);
     EXPECT_EQ(run->State().Values[1], values[1]);
     EXPECT_EQ(run->State().Values[2], values[2]);
+}
+
+// The chart tab as the window runs it: each cycle carries the tab's run on
+// in the run's state from the values of that cycle.
+struct TChartTabDisplays : TCountingDisplays {
+    TRun* Run = nullptr;
+    void DrawMoment() override
+    {
+        TMomentState& m = Run->State().Moment;
+        const double x = Run->State().ValueOf(0);
+        m.MomentRestart = x <= 30000;
+        if (x > m.MomentPrevX && x > m.MomentPeak)
+            m.MomentPeak = x;
+        m.MomentPrevX = x;
+    }
+};
+
+TEST_F(RunTest, ARunStartedAgainIsInTheStateOfAFreshRunAndItsSettingsAreAsRead)
+{
+    const TSettings loaded = LoadSettingsFromBytes(Utf8ToCp1251(kSettings));
+    const TRunState fresh(loaded.Data);
+    ASSERT_EQ(fresh.Values.size(), 3u);
+    ASSERT_EQ(fresh.AlarmActive.size(), 1u);
+    EXPECT_EQ(run->State(), fresh);
+
+    TChartTabDisplays chartTab;
+    chartTab.Run = run.get();
+    run->SetDisplays(&chartTab);
+    run->SetShownPage(TShownPage::Moment);
+    auto feed = [](TRun& r) {
+        for (std::uint32_t i = 29990; i < 30010; ++i)
+            r.ProcessCycle(Cycle(i).Sample, Cycle(i).TimeOfDay);
+    };
+    // Sums carried over from log.sv, then cycles that raise the alarm and
+    // run the chart tab.
+    const std::string sums = Utf8ToCp1251("[Сохр_Формулы]\n") + loaded.Data.Procs[1].Name + "=1000\n" +
+                             loaded.Data.Procs[2].Name + "=5\n";
+    ASSERT_EQ(RestoreSumsFromBytes(sums, run->Data(), run->State()), std::nullopt);
+    EXPECT_EQ(run->State().Values[1], 1000);
+    feed(*run);
+    EXPECT_EQ(run->State().Values[1], 1020);
+    EXPECT_TRUE(run->State().Alarm(0));
+    EXPECT_EQ(run->State().Moment.MomentPeak, 30009);
+
+    run->Restart(0.25);
+    EXPECT_EQ(run->State(), fresh);
+    // Nothing of the cycles stayed behind in the settings.
+    EXPECT_TRUE(run->Data() == loaded.Data);
+
+    // From there on it goes as a run that never ran before.
+    TRun other(loaded);
+    TChartTabDisplays otherTab;
+    otherTab.Run = &other;
+    other.SetDisplays(&otherTab);
+    other.SetShownPage(TShownPage::Moment);
+    other.Restart(0.25);
+    feed(*run);
+    feed(other);
+    EXPECT_EQ(run->State(), other.State());
+    EXPECT_EQ(run->State().Values[1], 20);
+    EXPECT_TRUE(run->Data() == loaded.Data);
 }
 
 }  // namespace
