@@ -164,6 +164,14 @@ TCycleOutcome TCycle::LogPrintAt(std::span<const std::uint8_t> sample, const TCy
 
     Record(sample, t);
 
+    // The state is the run's to replace; one that does not fit the model
+    // (assigned empty, or made before the model grew) is fitted, never
+    // indexed past its end.
+    if (state_.Values.size() != data_.Procs.size())
+        state_.Values.resize(data_.Procs.size(), 0.0);
+    if (state_.AlarmActive.size() != data_.Gauges.size())
+        state_.AlarmActive.resize(data_.Gauges.size(), false);
+
     if (!RunFormulasInRow(sample, t)) {
         const TCycleOutcome failed = RunFormulasChecked(sample, t);
         if (!failed.Ok())

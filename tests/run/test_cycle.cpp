@@ -301,5 +301,17 @@ TEST(Cycle, ASampleShorterThanTheModelReadsZeros)
     EXPECT_EQ(cycle.State().Values[0], 1);
 }
 
+TEST(Cycle, AStateThatDoesNotFitTheModelIsFittedBeforeTheCycleWritesIt)
+{
+    TSettings s = CompiledSettings(Header(1, 2) + Formula(0, "a", ByteVar("a")) + Formula(1, "1", {}, true));
+    TCycle cycle(s, {});
+    cycle.State() = TRunState();
+    const std::uint8_t sample[] = {42};
+    ASSERT_TRUE(cycle.LogPrint(sample, TShownPage::Charts).Ok());
+    EXPECT_EQ(cycle.State().Values, (std::vector<double>{42, 1}));
+    EXPECT_EQ(cycle.State().AlarmActive.size(), s.Data.Gauges.size());
+    EXPECT_EQ(s.Data.Gauges.size(), 1u);
+}
+
 }  // namespace
 }  // namespace kovra
