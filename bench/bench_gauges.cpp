@@ -23,6 +23,7 @@ constexpr int kWidth = 1900;
 struct Panel {
     QTemporaryDir dir;
     TAllData data;
+    TRunState state;
     QImage background, frame;
     TPanelLayout layout;
 
@@ -74,12 +75,13 @@ struct Panel {
         data.ClockY = 235;
         DrawPribBack(data, 0x202020, kWidth, PanelSize(kWidth + 18).height(),
                      dir.path().toStdString(), background, frame, layout);
+        state = TRunState(data);
     }
     void Step(int n) {
         for (std::size_t k = 0; k < data.Procs.size(); ++k)
-            data.Procs[k].Value = double((n * 37 + int(k) * 911) % 9000) + 0.25;
+            state.Values[k] = double((n * 37 + int(k) * 911) % 9000) + 0.25;
         for (std::size_t k = 0; k < data.Gauges.size(); ++k)
-            data.Gauges[k].AlarmActive = (n + int(k)) % 3 == 0;
+            state.AlarmActive[k] = (n + int(k)) % 3 == 0;
     }
 };
 
@@ -104,7 +106,7 @@ void BM_DrawPrib64(benchmark::State& state) {
     const QTime now(12, 0, 0);
     for (auto _ : state) {
         p.Step(n++);
-        DrawPrib(p.data, p.layout, p.background, p.frame, now);
+        DrawPrib(p.data, p.state, p.layout, p.background, p.frame, now);
         benchmark::DoNotOptimize(p.frame.constBits());
     }
 }

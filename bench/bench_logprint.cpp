@@ -49,13 +49,14 @@ std::string LargestSettings()
 
 struct Displays : TCycleDisplays {
     TAllData* data = nullptr;
+    const TRunState* state = nullptr;
     std::vector<std::unique_ptr<TStripChart>> charts;
     QImage background, frame, shown;
     TPanelLayout layout;
     void AddToChart(std::size_t k, double v) override { charts[k]->add(v); }
     void DrawPrib() override
     {
-        kovra::DrawPrib(*data, layout, background, frame);
+        kovra::DrawPrib(*data, *state, layout, background, frame);
         Canvas(&shown).copyRect(0, 0, frame.width(), frame.height(), frame, 0, 0);
     }
     void DrawMoment() override {}
@@ -89,6 +90,7 @@ struct Setup {
                      displays.background, displays.frame, displays.layout);
         displays.shown = displays.frame.copy();
         cycle = std::make_unique<TCycle>(settings, ChartFormulas(settings), &displays, nullptr);
+        displays.state = &cycle->State();
         sample.assign(d.SampleLength, 0);
     }
 };

@@ -37,6 +37,7 @@ std::string PanelSettings()
 struct Screen {
     QTemporaryDir dir;
     TSettings settings = LoadSettingsFromBytes(PanelSettings());
+    TRunState state{settings.Data};
     QImage background, frame;
     TPanelLayout layout;
     std::unique_ptr<ImageView> view;
@@ -55,7 +56,7 @@ struct Screen {
     void NextValues(int tick)
     {
         for (std::size_t i = 0; i < settings.Data.Procs.size(); ++i)
-            settings.Data.Procs[i].Value = (tick * 37 + i * 101) % 20000;
+            state.Values[i] = (tick * 37 + i * 101) % 20000;
     }
 };
 
@@ -81,7 +82,7 @@ void BM_DrawPribOnScreenChanged(benchmark::State& state)
     int tick = 0;
     for (auto _ : state) {
         s.NextValues(++tick);
-        const QRegion changed = DrawPrib(s.settings.Data, s.layout, s.background, s.frame);
+        const QRegion changed = DrawPrib(s.settings.Data, s.state, s.layout, s.background, s.frame);
         s.view->repaint(changed);
     }
 }
@@ -94,7 +95,7 @@ void BM_DrawPribOnScreen(benchmark::State& state)
     int tick = 0;
     for (auto _ : state) {
         s.NextValues(++tick);
-        DrawPrib(s.settings.Data, s.layout, s.background, s.frame);
+        DrawPrib(s.settings.Data, s.state, s.layout, s.background, s.frame);
         s.view->repaint();
     }
 }
@@ -109,7 +110,7 @@ void BM_DrawPribOnScreenFullCopy(benchmark::State& state)
     for (auto _ : state) {
         s.NextValues(++tick);
         s.layout.Marks.Valid = false;
-        DrawPrib(s.settings.Data, s.layout, s.background, s.frame);
+        DrawPrib(s.settings.Data, s.state, s.layout, s.background, s.frame);
         s.view->repaint();
     }
 }
@@ -122,7 +123,7 @@ void BM_DrawPribOnly(benchmark::State& state)
     int tick = 0;
     for (auto _ : state) {
         s.NextValues(++tick);
-        DrawPrib(s.settings.Data, s.layout, s.background, s.frame);
+        DrawPrib(s.settings.Data, s.state, s.layout, s.background, s.frame);
     }
 }
 BENCHMARK(BM_DrawPribOnly)->Unit(benchmark::kMicrosecond);

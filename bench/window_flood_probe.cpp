@@ -28,6 +28,7 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <map>
 #include <cstdio>
 #include <fstream>
 #include <string>
@@ -110,6 +111,8 @@ public:
         std::string Receiver;
     };
     std::vector<TLong> longest;  // the five longest, longest first
+    std::map<int, double> byType;
+    std::map<int, int> countByType;
 
     bool notify(QObject* o, QEvent* e) override
     {
@@ -125,6 +128,8 @@ public:
         const bool r = QApplication::notify(o, e);
         --depth_;
         const double ms = t.nsecsElapsed() / 1e6;
+        byType[type] += ms;
+        countByType[type] += 1;
         if (longest.size() < 5 || ms > longest.back().Ms) {
             TLong l{ms, type, o->metaObject()->className()};
             longest.insert(std::upper_bound(longest.begin(), longest.end(), l,
@@ -175,8 +180,17 @@ int main(int argc, char** argv)
     QTimer beat;
     beat.setTimerType(Qt::PreciseTimer);
     QObject::connect(&beat, &QTimer::timeout, [&] {
-        if (tick.isValid())
+        if (tick.isValid()) {
             late.push_back(std::max(0.0, tick.nsecsElapsed() / 1e6 - 20));
+            if (late.back() > 200) {
+                std::string m;
+                for (auto [k, v] : app.byType)
+                    m += " " + std::to_string(k) + ":" + std::to_string(int(v)) + "ms/" + std::to_string(app.countByType[k]);
+                std::fprintf(stderr, "late %.0f:%s\n", late.back(), m.c_str());
+            }
+        }
+        app.byType.clear();
+        app.countByType.clear();
         tick.restart();
     });
     beat.start(20);

@@ -101,7 +101,7 @@ void TRunView::DrawMoment()
     // screen once per refresh.
     if (!Run)
         return;
-    kovra::DrawMoment(Moment, Run->Data(), MomentChart);
+    kovra::DrawMoment(Moment, Run->Data(), Run->State(), MomentChart);
     if (MomentChanged)
         MomentChanged();
 }
@@ -439,7 +439,7 @@ void TForm1::FormCreate()
         Recording();
     // 21. The settings file was read whole and is closed.
     // 22. Sums; a value that is not a number ends start-up here.
-    if (auto err = RestoreSums(programFolder_, Data())) {
+    if (auto err = RestoreSums(programFolder_, Data(), State())) {
         ShowError(Cp1251ToQString(*err));  // quotes the file's own (CP1251) text
         return;  // polling then starts at the watchdog's first tick
     }
@@ -613,9 +613,9 @@ QRegion TForm1::ComposePanel()
         // The clock shows the time the record was made.
         const QTime at = QTime::fromMSecsSinceStartOfDay(
             static_cast<int>(player_->Player().MsOfDay(replayShown_) % kMsPerDay));
-        return kovra::DrawPrib(replay_->Data(), PanelLayout, PanelBackground, PanelFrame, at);
+        return kovra::DrawPrib(replay_->Data(), replay_->State(), PanelLayout, PanelBackground, PanelFrame, at);
     }
-    return kovra::DrawPrib(Data(), PanelLayout, PanelBackground, PanelFrame);
+    return kovra::DrawPrib(Data(), State(), PanelLayout, PanelBackground, PanelFrame);
 }
 
 void TForm1::PlayAlarmSound()
@@ -694,7 +694,7 @@ bool TForm1::FormClose()
             return false;
     }
     // 2. The sums of the live run (a replay's never reach log.sv).
-    if (auto err = SaveSums(programFolder_, Data())) {
+    if (auto err = SaveSums(programFolder_, Data(), State())) {
         ShowError(Cp1251ToQString(*err));  // the file's path, in CP1251
         return false;
     }

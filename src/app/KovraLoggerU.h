@@ -113,6 +113,8 @@ public:
     TRun& Run() { return *run_; }
     TSettings& Settings() { return run_->Settings(); }
     TAllData& Data() { return run_->Data(); }
+    // What the live run's cycles made of it: values, sums, alarms.
+    TRunState& State() { return run_->State(); }
     const std::vector<std::uint8_t>& SampleBuffer() const { return run_->Sample(); }
 
     void FormCreate();

@@ -200,17 +200,19 @@ void TForm1::ReplaySeek(std::uint64_t record)
     const TCycleDrawing quiet{TShownPage::None, false, false};
     TCycleDrawing charts = quiet;
     charts.Charts = true;
-    TAllData& d = replay_->Data();
+    const TAllData& d = replay_->Data();
+    TRunState& state = replay_->State();
     p.ForEach(0, record + 1, [&](std::uint64_t i, double t, std::span<const std::uint8_t> s) {
         const bool ok = replay_->ProcessCycle(s, t, i >= drawnFrom ? charts : quiet).Ok();
         // A cycle that fails never reaches the chart tab, as live.
         if (moment && ok)
-            points.emplace_back(d.ValueOf(momentChart->FormulaIndex), d.ValueOf(d.MomentFormula));
+            points.emplace_back(state.ValueOf(momentChart->FormulaIndex), state.ValueOf(d.MomentFormula));
     });
     if (moment) {
-        const std::size_t from = LastMomentClear(d, momentChart, points).value_or(0);
+        const std::size_t from = LastMomentClear(d, state.Moment, momentChart, points).value_or(0);
         for (std::size_t i = 0; i < points.size(); ++i)
-            DrawMomentPoint(replayView_->Moment, d, momentChart, points[i].first, points[i].second, i >= from);
+            DrawMomentPoint(replayView_->Moment, d, state.Moment, momentChart, points[i].first, points[i].second,
+                            i >= from);
         pacer_->Request(Image3);
     }
     replayShown_ = record;

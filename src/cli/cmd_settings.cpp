@@ -6,6 +6,7 @@
 #include "config/cp1251.h"
 #include "config/format.h"
 #include "config/ini.h"
+#include "config/run_state.h"
 #include "config/settings.h"
 #include "config/settings_keys.h"
 #include "formcomp/formula.h"
@@ -25,6 +26,12 @@
 namespace kovra::cli {
 
 namespace {
+
+// A run's state is not part of the model, yet the output has always shown
+// it beside the settings: it shows what a run begins with.
+const TMomentState kFreshMoment{};
+constexpr double kFreshValue = 0.0;
+constexpr bool kFreshAlarm = false;
 
 // The fields of each record, listed once, in the order they are printed. A
 // field added to a record is added here, and every output that walks the
@@ -69,7 +76,7 @@ void Fields(const TProc& p, F&& f)
 {
     f("Name", p.Name);
     f("Accumulate", p.Accumulate);
-    f("Value", p.Value);
+    f("Value", kFreshValue);
     f("VarCount", p.VarCount);
     f("Vars", p.Vars);
 }
@@ -98,7 +105,7 @@ void Fields(const TPribor& g, F&& f)
     f("AlarmBelow", g.AlarmBelow);
     f("AlarmLevel", g.AlarmLevel);
     f("AlarmSound", g.AlarmSound);
-    f("AlarmActive", g.AlarmActive);
+    f("AlarmActive", kFreshAlarm);
     f("Inert", g.Inert);
 }
 
@@ -119,11 +126,11 @@ void Fields(const TAllData& d, F&& f)
     f("ClockColor", d.ClockColor);
     f("ClockVisible", d.ClockVisible);
     f("MomentFormula", d.MomentFormula);
-    f("MomentPeak", d.MomentPeak);
+    f("MomentPeak", kFreshMoment.MomentPeak);
     f("MomentChart", d.MomentChart);
     f("MomentYMax", d.MomentYMax);
-    f("MomentPrevX", d.MomentPrevX);
-    f("MomentRestart", d.MomentRestart);
+    f("MomentPrevX", kFreshMoment.MomentPrevX);
+    f("MomentRestart", kFreshMoment.MomentRestart);
     f("ObdMode", d.ObdMode);
     f("MomentInert", d.MomentInert);
 }

@@ -1,6 +1,7 @@
 // The configured model: what set.ini describes, in the records the rest of the
 // program shares. Texts are CP1251 bytes as read from the file (names, captions,
-// formula texts); the window converts them for display.
+// formula texts); the window converts them for display. It is read once and
+// not changed by the cycles: what they change is a run's state (run_state.h).
 //
 // Invariants the loader guarantees, so that no consumer ever indexes outside an
 // array (the check command reports every item that was made inert to get there):
@@ -34,6 +35,8 @@ struct TArea {
     std::uint8_t Address = 0;
     std::uint8_t SampleOffset = 0;
     std::uint8_t Length = 1;
+
+    bool operator==(const TArea&) const = default;
 };
 
 struct TPerem {
@@ -44,14 +47,17 @@ struct TPerem {
     std::uint8_t AreaIndex = 0;
     std::uint8_t BitNumber = 1;
     std::uint8_t FormulaIndex = 0;
+
+    bool operator==(const TPerem&) const = default;
 };
 
 struct TProc {
     std::string Name;
     bool Accumulate = false;
-    double Value = 0;
     std::uint8_t VarCount = 1;
     std::vector<TPerem> Vars;
+
+    bool operator==(const TProc&) const = default;
 };
 
 struct TPribor {
@@ -76,10 +82,11 @@ struct TPribor {
     bool AlarmBelow = false;
     double AlarmLevel = 10.0;
     bool AlarmSound = false;
-    bool AlarmActive = false;
     // A gauge without a scale (Maximum == Minimum, or a dial or bar with no
     // divisions) would divide by zero on every frame; it is drawn as nothing.
     bool Inert = false;
+
+    bool operator==(const TPribor&) const = default;
 };
 
 struct TAllData {
@@ -96,11 +103,8 @@ struct TAllData {
     TColor ClockColor = 50;
     bool ClockVisible = false;
     std::uint8_t MomentFormula = 0;
-    double MomentPeak = 0;
     std::uint8_t MomentChart = 0;
     std::int32_t MomentYMax = 100;
-    double MomentPrevX = 0;
-    bool MomentRestart = false;
     bool ObdMode = false;
     // The chart tab has no scale (its X chart is missing or has "макс_знач" 0,
     // or "Момент_У_макс" is 0): nothing is drawn on it.
@@ -109,10 +113,9 @@ struct TAllData {
     // Sum of the area lengths: the sample buffer's and the log record's length.
     std::size_t SampleLength = 1;
 
-
-    // The current value of formula i, or 0 when there is no such formula.
-    double ValueOf(std::size_t i) const { return i < Procs.size() ? Procs[i].Value : 0.0; }
     bool HasFormula(std::size_t i) const { return i < Procs.size(); }
+
+    bool operator==(const TAllData&) const = default;
 };
 
 // One strip chart's settings ("логер_" + k).

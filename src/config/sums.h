@@ -7,6 +7,7 @@
 #pragma once
 
 #include "config/model.h"
+#include "config/run_state.h"
 
 #include <filesystem>
 #include <memory>
@@ -20,20 +21,24 @@ class TReplaceStorage;
 
 inline constexpr char kSumsFileName[] = "log.sv";
 
-// Sets Value of every accumulating formula, in formula order, from its entry
-// (a missing entry or file reads as 0). Stops at the first entry that is not a
-// number with "'<text>' is not a valid floating point value"; that formula and
-// the accumulating formulas after it keep the value they had.
-std::optional<std::string> RestoreSums(const std::filesystem::path& programFolder, TAllData& data);
-std::optional<std::string> RestoreSumsFromBytes(std::string_view bytes, TAllData& data);
+// Sets the value (in state) of every accumulating formula of data, in formula
+// order, from its entry (a missing entry or file reads as 0). Stops at the
+// first entry that is not a number with "'<text>' is not a valid floating
+// point value"; that formula and the accumulating formulas after it keep the
+// value they had. A state sized for another model is resized to data's first.
+std::optional<std::string> RestoreSums(const std::filesystem::path& programFolder, const TAllData& data,
+                                       TRunState& state);
+std::optional<std::string> RestoreSumsFromBytes(std::string_view bytes, const TAllData& data, TRunState& state);
 
-// Writes Value of every accumulating formula, in formula order, keeping every
-// other entry and byte of the file. The file is replaced in one step, so a
-// failure ("Unable to write to <full path>") leaves it as it was.
-std::optional<std::string> SaveSums(const std::filesystem::path& programFolder, const TAllData& data);
+// Writes the value (in state) of every accumulating formula, in formula
+// order, keeping every other entry and byte of the file. The file is replaced
+// in one step, so a failure ("Unable to write to <full path>") leaves it as it
+// was.
+std::optional<std::string> SaveSums(const std::filesystem::path& programFolder, const TAllData& data,
+                                    const TRunState& state);
 // The same through storage (tests pass one that fails).
 std::optional<std::string> SaveSums(const std::filesystem::path& programFolder, const TAllData& data,
-                                    std::shared_ptr<TReplaceStorage> storage);
+                                    const TRunState& state, std::shared_ptr<TReplaceStorage> storage);
 
 // The text a sum is written as: seven significant digits or two decimals,
 // whichever keeps fewer, always two decimals ("1234.50", "1.234568E7").

@@ -41,12 +41,14 @@ struct TGaugeBackPass {
 
 // What a kind's live part is given: the canvas on the frame with the gauge's
 // font in its text colour and its needle pen (unless the kind draws pictures
-// only), the value as shown, where it stands on the scale, and th as above.
+// only), the value as shown, where it stands on the scale, th as above, and
+// whether the gauge's alarm holds.
 struct TGaugeLivePass {
     Canvas& canvas;
     const QString& text;
     double pos;
     int th;
+    bool alarm;
 };
 
 // A kind's background part writes the gauge's scale positions and pictures

@@ -8,7 +8,7 @@ namespace kovra {
 namespace {
 
 void Live(TGaugeLivePass& p, const TPribor& g, const TGaugePlace& place) {
-    if (g.AlarmActive)
+    if (p.alarm)
         p.canvas.fontColor = 255;  // red
     p.canvas.textOut(place.ScaledX, place.ScaledY, FromCp1251(g.Name));
 }

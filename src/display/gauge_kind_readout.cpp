@@ -20,7 +20,7 @@ void Back(TGaugeBackPass& p, const TPribor& g, TGaugePlace& place) {
 
 void Live(TGaugeLivePass& p, const TPribor& g, const TGaugePlace& place) {
     const ReadoutGeometry r(place, p.th);
-    if (g.AlarmActive)
+    if (p.alarm)
         p.canvas.fontColor = 255;  // red
     p.canvas.textOut(r.x0, r.valueY, p.text.left(g.LabelDigits));
 }

@@ -142,8 +142,8 @@ QString ClockText(const QTime& t, const QLocale& locale) {
     return locale.toString(t, TimeFormatWithoutZone(locale.timeFormat(QLocale::LongFormat)));
 }
 
-QRegion DrawPrib(const TAllData& data, const TPanelLayout& layout, const QImage& panelBackground,
-                 QImage& panelFrame, const QTime& now) {
+QRegion DrawPrib(const TAllData& data, const TRunState& state, const TPanelLayout& layout,
+                 const QImage& panelBackground, QImage& panelFrame, const QTime& now) {
     TFrameMarks& marks = layout.Marks;
     const bool restored = RestoreBackground(panelBackground, panelFrame, marks);
     std::vector<QRect>& before = marks.Before;
@@ -178,7 +178,7 @@ QRegion DrawPrib(const TAllData& data, const TPanelLayout& layout, const QImage&
         if (!kind || !IsDrawn(g))
             continue;
         if (kind->picturesOnly) {
-            TGaugeLivePass pass{c, noText, 0, 0};
+            TGaugeLivePass pass{c, noText, 0, 0, state.Alarm(i)};
             kind->live(pass, g, place);
             keep();
             continue;
@@ -189,9 +189,9 @@ QRegion DrawPrib(const TAllData& data, const TPanelLayout& layout, const QImage&
         c.fontColor = g.TextColor;
         c.penColor = g.NeedleColor;
         c.penWidth = std::max(1, RoundI(0.04 * s));
-        const double v = data.ValueOf(g.FormulaIndex);
+        const double v = state.ValueOf(g.FormulaIndex);
         const QString text = ValueText(v, sep);
-        TGaugeLivePass pass{c, text, ScalePosition(g, place, v), c.textHeight(text)};
+        TGaugeLivePass pass{c, text, ScalePosition(g, place, v), c.textHeight(text), state.Alarm(i)};
         kind->live(pass, g, place);
         keep();
     }
@@ -210,9 +210,9 @@ QRegion DrawPrib(const TAllData& data, const TPanelLayout& layout, const QImage&
     return UnionOf(before, marks.Drawn, panelFrame.rect());
 }
 
-QRegion DrawPrib(const TAllData& data, const TPanelLayout& layout, const QImage& panelBackground,
-                 QImage& panelFrame) {
-    return DrawPrib(data, layout, panelBackground, panelFrame, QTime::currentTime());
+QRegion DrawPrib(const TAllData& data, const TRunState& state, const TPanelLayout& layout,
+                 const QImage& panelBackground, QImage& panelFrame) {
+    return DrawPrib(data, state, layout, panelBackground, panelFrame, QTime::currentTime());
 }
 
 }  // namespace kovra

@@ -14,6 +14,7 @@
 #pragma once
 
 #include "config/model.h"
+#include "config/run_state.h"
 #include "display/gauge_back.h"
 
 #include <QImage>
@@ -24,8 +25,8 @@
 
 namespace kovra {
 
-// Draws the frame for the gauges' current values (data.ValueOf of each
-// gauge's formula) and alarm states, and the clock showing `now`, each where
+// Draws the frame for the gauges of data with their current values (the
+// value in state of each gauge's formula) and alarm states, and the clock showing `now`, each where
 // `layout` places it (a gauge the layout has no place for is not drawn). The
 // frame takes the background's size. Values outside a scale pin the needle or
 // caret to the scale's end while the text shows the real value; NaN (no
@@ -34,11 +35,11 @@ namespace kovra {
 // Returns the part of the frame whose pixels may differ from the frame before
 // (the whole frame when it was copied whole): outside it the frame is as it
 // was.
-QRegion DrawPrib(const TAllData& data, const TPanelLayout& layout, const QImage& panelBackground,
-                 QImage& panelFrame, const QTime& now);
+QRegion DrawPrib(const TAllData& data, const TRunState& state, const TPanelLayout& layout,
+                 const QImage& panelBackground, QImage& panelFrame, const QTime& now);
 // The same with the clock at the current local time.
-QRegion DrawPrib(const TAllData& data, const TPanelLayout& layout, const QImage& panelBackground,
-                 QImage& panelFrame);
+QRegion DrawPrib(const TAllData& data, const TRunState& state, const TPanelLayout& layout,
+                 const QImage& panelBackground, QImage& panelFrame);
 
 // A gauge's value as shown: fixed point, 2 decimals, at most 7 significant
 // digits (scientific beyond that).

@@ -106,19 +106,19 @@ void DrawMomentGrid(TMomentSurfaces& s, const TStripChart* c, QSize axisSize, QS
     }
 }
 
-void DrawMoment(TMomentSurfaces& s, TAllData& d, const TStripChart* c)
+void DrawMoment(TMomentSurfaces& s, const TAllData& d, TRunState& state, const TStripChart* c)
 {
     if (c)
-        DrawMomentPoint(s, d, c, d.ValueOf(c->FormulaIndex), d.ValueOf(d.MomentFormula), true);
+        DrawMomentPoint(s, d, state.Moment, c, state.ValueOf(c->FormulaIndex), state.ValueOf(d.MomentFormula), true);
 }
 
-std::optional<std::size_t> LastMomentClear(const TAllData& d, const TStripChart* c,
+std::optional<std::size_t> LastMomentClear(const TAllData& d, const TMomentState& m, const TStripChart* c,
                                            std::span<const std::pair<double, double>> points)
 {
     if (!c || c->MaxValue == 0 || static_cast<std::uint32_t>(d.MomentYMax) == 0)
         return std::nullopt;
     const double xmax = c->MaxValue;
-    bool restart = d.MomentRestart;
+    bool restart = m.MomentRestart;
     std::optional<std::size_t> last;
     for (std::size_t i = 0; i < points.size(); ++i) {
         if (xmax / 8 >= points[i].first) {
@@ -132,7 +132,8 @@ std::optional<std::size_t> LastMomentClear(const TAllData& d, const TStripChart*
     return last;
 }
 
-void DrawMomentPoint(TMomentSurfaces& s, TAllData& d, const TStripChart* c, double x, double y, bool draw)
+void DrawMomentPoint(TMomentSurfaces& s, const TAllData& d, TMomentState& m, const TStripChart* c, double x,
+                     double y, bool draw)
 {
     QImage* plot = s.Plot.image();
     if (!c || !plot || c->MaxValue == 0)
@@ -146,35 +147,35 @@ void DrawMomentPoint(TMomentSurfaces& s, TAllData& d, const TStripChart* c, doub
     const std::optional<int> py = Coord(h3 - Round(h3 / ymax * y));
 
     if (xmax / 8 >= x) {
-        d.MomentRestart = true;
+        m.MomentRestart = true;
     } else {
-        if (x > d.MomentPrevX) {
+        if (x > m.MomentPrevX) {
             if (px && py) {
                 if (draw)
                     s.Plot.lineTo(*px, *py);
                 else
                     s.Plot.moveTo(*px, *py);
             }
-            if (y > d.MomentPeak)
-                d.MomentPeak = y;
+            if (y > m.MomentPeak)
+                m.MomentPeak = y;
         } else {
             if (draw) {
                 const QString text = QStringLiteral("Максимум: ") +
-                                     QString::fromLatin1(FormatFixed(d.MomentPeak, 5, 2).c_str());
+                                     QString::fromLatin1(FormatFixed(m.MomentPeak, 5, 2).c_str());
                 s.Plot.textOut(0, 0, text);
             }
             if (px && py)
                 s.Plot.moveTo(*px, *py);
         }
         // The first point of a run clears what the line to it just drew.
-        if (d.MomentRestart) {
+        if (m.MomentRestart) {
             if (draw)
                 Clear(s.Plot);
-            d.MomentPeak = 0;
+            m.MomentPeak = 0;
         }
-        d.MomentRestart = false;
+        m.MomentRestart = false;
     }
-    d.MomentPrevX = x;
+    m.MomentPrevX = x;
 }
 
 }  // namespace kovra

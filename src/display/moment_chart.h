@@ -10,6 +10,7 @@
 #pragma once
 
 #include "config/model.h"
+#include "config/run_state.h"
 #include "display/canvas.h"
 #include "display/strip_chart.h"
 
@@ -47,21 +48,23 @@ int MomentFontHeight(int h);
 // of 0, or with room for a single label, the strip stays empty.
 void DrawMomentGrid(TMomentSurfaces& s, const TStripChart* c, QSize axisSize, QSize plotSize);
 
-// One cycle's point: X from chart c's formula, Y from d.MomentFormula, Y's
-// full scale d.MomentYMax (taken unsigned). Does nothing without a chart, or
+// One cycle's point: X the value in state of chart c's formula, Y that of
+// d.MomentFormula, Y's full scale d.MomentYMax (taken unsigned); the chart
+// tab's run carries on in state.Moment. Does nothing without a chart, or
 // when either full scale is 0. A point whose coordinate is not a number is
 // not drawn to (the pen stays); coordinates beyond the plot are clipped.
-void DrawMoment(TMomentSurfaces& s, TAllData& d, const TStripChart* c);
+void DrawMoment(TMomentSurfaces& s, const TAllData& d, TRunState& state, const TStripChart* c);
 
-// The same for the point (x, y); with draw false only the run's state and
-// the pen move, nothing is painted: for points whose drawing a later clear of
-// the plot wipes out anyway.
-void DrawMomentPoint(TMomentSurfaces& s, TAllData& d, const TStripChart* c, double x, double y, bool draw);
+// The same for the point (x, y), carrying on the run m; with draw false only
+// the run's state and the pen move, nothing is painted: for points whose
+// drawing a later clear of the plot wipes out anyway.
+void DrawMomentPoint(TMomentSurfaces& s, const TAllData& d, TMomentState& m, const TStripChart* c, double x,
+                     double y, bool draw);
 
-// Of points (x, y) that DrawMoment would get in turn, starting from d's run
-// state: the last one whose drawing clears the plot (the first point of a
-// run), or nullopt when none does.
-std::optional<std::size_t> LastMomentClear(const TAllData& d, const TStripChart* c,
+// Of points (x, y) that DrawMoment would get in turn, starting from the run
+// m: the last one whose drawing clears the plot (the first point of a run),
+// or nullopt when none does.
+std::optional<std::size_t> LastMomentClear(const TAllData& d, const TMomentState& m, const TStripChart* c,
                                            std::span<const std::pair<double, double>> points);
 
 }  // namespace kovra

@@ -26,10 +26,17 @@ TCompiledFormulas::TCompiledFormulas(TCompiledFormulas&&) noexcept = default;
 TCompiledFormulas& TCompiledFormulas::operator=(TCompiledFormulas&&) noexcept = default;
 TCompiledFormulas::~TCompiledFormulas() = default;
 
-TCycle::TCycle(TSettings& settings, std::vector<std::uint16_t> chartFormulas, TCycleDisplays* displays,
+TCycle::TCycle(const TSettings& settings, std::vector<std::uint16_t> chartFormulas, TCycleDisplays* displays,
                TRecorder* recorder)
-    : data_(settings.Data), formulas_(settings), charts_(std::move(chartFormulas)), displays_(displays), recorder_(recorder)
+    : data_(settings.Data), state_(settings.Data), formulas_(settings), charts_(std::move(chartFormulas)),
+      displays_(displays), recorder_(recorder)
 {
+}
+
+void TCycle::Restart(double timeOfDay)
+{
+    state_ = TRunState(data_);
+    LastCycleTime = timeOfDay;
 }
 
 long double TCycle::VariableValue(const TPerem& v, std::span<const std::uint8_t> sample, float t) const
@@ -45,7 +52,7 @@ long double TCycle::VariableValue(const TPerem& v, std::span<const std::uint8_t>
         return (byte >> (v.BitNumber - 1)) & 1;
     }
     case 1:
-        return data_.ValueOf(v.FormulaIndex);
+        return state_.ValueOf(v.FormulaIndex);
     case 2: {
         long double days = static_cast<long double>(t) - static_cast<long double>(LastCycleTime);
         // The clock restarts at midnight. Only a wrap is mended: the few
@@ -71,13 +78,13 @@ void TCycle::SetSlots(TFormula& f, const TProc& p, std::span<const std::uint8_t>
 
 // The value replaced or accumulated; false, and nothing stored, when it lies
 // beyond a double's range: storing it would itself be an overflow.
-static bool StoreValue(TProc& p, long double r)
+static bool StoreValue(const TProc& p, double& value, long double r)
 {
-    const long double sum = p.Accumulate ? static_cast<long double>(p.Value) + r : r;
+    const long double sum = p.Accumulate ? static_cast<long double>(value) + r : r;
     const double stored = static_cast<double>(sum);
     if (std::isinf(stored))
         return false;
-    p.Value = stored;
+    value = stored;
     return true;
 }
 
@@ -89,23 +96,22 @@ static bool StoreValue(TProc& p, long double r)
 // updated, the rest as they were.
 bool TCycle::RunFormulasInRow(std::span<const std::uint8_t> sample, float t)
 {
-    std::vector<TProc>& procs = data_.Procs;
-    valuesBefore_.resize(procs.size());
-    for (std::size_t i = 0; i < procs.size(); ++i)
-        valuesBefore_[i] = procs[i].Value;
+    const std::vector<TProc>& procs = data_.Procs;
+    std::vector<double>& values = state_.Values;
+    valuesBefore_ = values;
 
     TFormula* compiled = formulas_.Data();
     bool ok = true;
     {
         TEvalRow row;
         for (std::size_t i = 0; i < procs.size(); ++i) {
-            TProc& p = procs[i];
+            const TProc& p = procs[i];
             long double r = 0;
             if (compiled) {
                 SetSlots(compiled[i], p, sample, t);
                 r = row.Run(compiled[i]);
             }
-            if (!StoreValue(p, r)) {
+            if (!StoreValue(p, values[i], r)) {
                 ok = false;
                 break;
             }
@@ -113,8 +119,7 @@ bool TCycle::RunFormulasInRow(std::span<const std::uint8_t> sample, float t)
         ok = row.Ok() && ok;
     }
     if (!ok)
-        for (std::size_t i = 0; i < procs.size(); ++i)
-            procs[i].Value = valuesBefore_[i];
+        values = valuesBefore_;
     return ok;
 }
 
@@ -125,7 +130,7 @@ TCycleOutcome TCycle::RunFormulasChecked(std::span<const std::uint8_t> sample, f
     const TEvalRow environment;
     TFormula* compiled = formulas_.Data();
     for (std::size_t i = 0; i < data_.Procs.size(); ++i) {
-        TProc& p = data_.Procs[i];
+        const TProc& p = data_.Procs[i];
         long double r = 0;
         if (compiled) {
             TFormula& f = compiled[i];
@@ -135,7 +140,7 @@ TCycleOutcome TCycle::RunFormulasChecked(std::span<const std::uint8_t> sample, f
                 return {e.Error, i};
             r = e.Value;
         }
-        if (!StoreValue(p, r))
+        if (!StoreValue(p, state_.Values[i], r))
             return {FpError::Overflow, i};
     }
     return {};
@@ -159,6 +164,14 @@ TCycleOutcome TCycle::LogPrintAt(std::span<const std::uint8_t> sample, const TCy
 
     Record(sample, t);
 
+    // The state is the run's to replace; one that does not fit the model
+    // (assigned empty, or made before the model grew) is fitted, never
+    // indexed past its end.
+    if (state_.Values.size() != data_.Procs.size())
+        state_.Values.resize(data_.Procs.size(), 0.0);
+    if (state_.AlarmActive.size() != data_.Gauges.size())
+        state_.AlarmActive.resize(data_.Gauges.size(), false);
+
     if (!RunFormulasInRow(sample, t)) {
         const TCycleOutcome failed = RunFormulasChecked(sample, t);
         if (!failed.Ok())
@@ -169,17 +182,18 @@ TCycleOutcome TCycle::LogPrintAt(std::span<const std::uint8_t> sample, const TCy
 
     if (displays_ && drawing.Charts)
         for (std::size_t k = 0; k < charts_.size(); ++k)
-            displays_->AddToChart(k, data_.ValueOf(charts_[k]));
+            displays_->AddToChart(k, state_.ValueOf(charts_[k]));
 
-    for (TPribor& g : data_.Gauges) {
-        g.AlarmActive = false;
+    for (std::size_t i = 0; i < data_.Gauges.size(); ++i) {
+        const TPribor& g = data_.Gauges[i];
+        state_.AlarmActive[i] = false;
         if (!g.AlarmEnabled)
             continue;
-        const bool above = data_.ValueOf(g.FormulaIndex) > g.AlarmLevel;
+        const bool above = state_.ValueOf(g.FormulaIndex) > g.AlarmLevel;
         if (above != g.AlarmBelow) {
             if (g.AlarmSound && drawing.Sound && displays_)
                 displays_->PlayAlarm();
-            g.AlarmActive = true;
+            state_.AlarmActive[i] = true;
         }
     }
 

@@ -17,6 +17,7 @@
 #pragma once
 
 #include "config/model.h"
+#include "config/run_state.h"
 #include "formcomp/formula.h"
 
 #include <cstddef>
@@ -86,11 +87,19 @@ public:
     // Compiles the formulas of settings. chartFormulas: the formula of every
     // strip chart, in chart order. settings and displays must outlive the
     // cycle; displays and recorder may be null.
-    TCycle(TSettings& settings, std::vector<std::uint16_t> chartFormulas,
+    TCycle(const TSettings& settings, std::vector<std::uint16_t> chartFormulas,
            TCycleDisplays* displays = nullptr, TRecorder* recorder = nullptr);
 
     // Formula i as compiled (for tests that look into its slots).
     TFormula& Formula(std::size_t i) { return formulas_[i]; }
+
+    // What the cycles have made of the model so far: values, sums, alarms,
+    // the chart tab's run. The model itself is only read.
+    TRunState& State() { return state_; }
+    const TRunState& State() const { return state_; }
+    // Back to the beginning of a run: a fresh state, and LastCycleTime
+    // becomes timeOfDay.
+    void Restart(double timeOfDay);
 
     // The clock of step 1 (tests set their own).
     void SetClock(std::function<double()> timeOfDay) { clock_ = std::move(timeOfDay); }
@@ -127,7 +136,8 @@ private:
     TCycleOutcome RunFormulasChecked(std::span<const std::uint8_t> sample, float t);
     void SetSlots(TFormula& f, const TProc& p, std::span<const std::uint8_t> sample, float t) const;
 
-    TAllData& data_;
+    const TAllData& data_;
+    TRunState state_;
     TCompiledFormulas formulas_;
     std::vector<std::uint16_t> charts_;
     TCycleDisplays* displays_;

@@ -2,7 +2,7 @@
 
 #include "config/cp1251.h"
 #include "config/time_of_day.h"
-#include "run/cycle.h"
+#include "run/run.h"
 #include "record/log_format.h"
 
 #include <charconv>
@@ -70,11 +70,11 @@ std::string FormatStampTime(std::int64_t ms)
     return s;
 }
 
-TExportReport ExportLogCsv(TLogReader& log, TSettings& settings, const TCsvWriter& write,
+TExportReport ExportLogCsv(TLogReader& log, const TSettings& settings, const TCsvWriter& write,
                            const TExportProgress& progress, const TRecordRange& range)
 {
     TExportReport rep;
-    TAllData& d = settings.Data;
+    const TAllData& d = settings.Data;
     if (!log.HasHeader()) {
         rep.Failure = TExportFailure::Log;
         rep.Error = "the log is empty: it lacks even its sample length byte";
@@ -91,8 +91,6 @@ TExportReport ExportLogCsv(TLogReader& log, TSettings& settings, const TCsvWrite
         rep.Error = log.Error();
         return rep;
     }
-    for (TProc& p : d.Procs)
-        p.Value = 0;
 
     std::string out;
     out.reserve(kPieceSize + 4096);
@@ -114,22 +112,27 @@ TExportReport ExportLogCsv(TLogReader& log, TSettings& settings, const TCsvWrite
     }
     out += '\n';
 
-    TCycle cycle(settings, {});
+    // A run of its own, without displays or recorder, fed the log's records
+    // one by one as they are read.
+    TRun run(settings);
+    const TCycleDrawing drawing{TShownPage::Charts};
     TLogRecord rec;
     while (rep.Records < range.Count && log.Next(rec)) {
         if (!rec.Stamp.Valid())
             ++rep.BadStamps;
         const std::int64_t ms = rec.Stamp.CycleMs();
         const double timeOfDay = DayFraction(ms);
+        // The run begins at the first record written, as if the log began there.
         if (rep.Records == 0)
-            cycle.LastCycleTime = static_cast<float>(timeOfDay);
+            run.Restart(static_cast<float>(timeOfDay));
 
-        const TCycleOutcome o = cycle.LogPrintAt(rec.Sample, TShownPage::Charts, timeOfDay);
+        const TCycleOutcome o = run.ProcessCycle(rec.Sample, timeOfDay, drawing);
+        const TRunState& state = run.State();
         AppendStamp(out, ms);
         for (std::size_t i = 0; i < d.Procs.size(); ++i) {
             out += ',';
             if (o.Ok() || i < o.FailedFormula)
-                AppendNumber(out, d.Procs[i].Value);
+                AppendNumber(out, state.Values[i]);
             else if (i == o.FailedFormula)
                 out += o.Message();
         }
@@ -156,7 +159,7 @@ TExportReport ExportLogCsv(TLogReader& log, TSettings& settings, const TCsvWrite
     return rep;
 }
 
-TExportReport ExportLogCsv(std::span<const std::uint8_t> log, TSettings& settings, std::ostream& out)
+TExportReport ExportLogCsv(std::span<const std::uint8_t> log, const TSettings& settings, std::ostream& out)
 {
     TLogReader reader;
     reader.OpenBytes(log);
@@ -166,7 +169,7 @@ TExportReport ExportLogCsv(std::span<const std::uint8_t> log, TSettings& setting
     });
 }
 
-TExportReport ExportLogCsvFile(TLogReader& log, TSettings& settings, const std::filesystem::path& csv,
+TExportReport ExportLogCsvFile(TLogReader& log, const TSettings& settings, const std::filesystem::path& csv,
                                std::shared_ptr<TReplaceStorage> storage, const TExportProgress& progress,
                                const TRecordRange& range)
 {

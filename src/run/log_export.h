@@ -3,7 +3,8 @@
 // record: its time stamp as HH:MM:SS.mmm and each formula's value written
 // with a point and as many digits as it takes to read back the same double.
 //
-// Values start from zero (no sums file) and every formula, accumulating ones
+// The records go one by one through a run of their own (TRun), so values
+// start from zero (no sums file) and every formula, accumulating ones
 // included, runs as it would live; the elapsed time of a kind-2 variable is
 // measured between the records' own time stamps (0 for the first record).
 // An export of part of a log (a record range) starts the same way at the
@@ -58,20 +59,19 @@ using TCsvWriter = std::function<int(std::string_view text)>;
 // Told now and then how many of the log's bytes are done (total 0: unknown).
 using TExportProgress = std::function<void(std::uint64_t done, std::uint64_t total)>;
 
-// settings: loaded (its formulas are compiled for the export); values are
-// reset to 0 first. The log must have the settings' sample length; nothing is
+// settings: loaded (its formulas are compiled for the export). The log must have the settings' sample length; nothing is
 // written when it has not.
 // range: the records to write (by default all); the reader is taken to its
 // first record.
-TExportReport ExportLogCsv(TLogReader& log, TSettings& settings, const TCsvWriter& write,
+TExportReport ExportLogCsv(TLogReader& log, const TSettings& settings, const TCsvWriter& write,
                            const TExportProgress& progress = {}, const TRecordRange& range = {});
 
 // The same for a log held in memory, written to a stream.
-TExportReport ExportLogCsv(std::span<const std::uint8_t> log, TSettings& settings, std::ostream& out);
+TExportReport ExportLogCsv(std::span<const std::uint8_t> log, const TSettings& settings, std::ostream& out);
 
 // Into the file csv, which is replaced only when the whole export succeeded:
 // a failure of any kind leaves an existing file as it was.
-TExportReport ExportLogCsvFile(TLogReader& log, TSettings& settings, const std::filesystem::path& csv,
+TExportReport ExportLogCsvFile(TLogReader& log, const TSettings& settings, const std::filesystem::path& csv,
                                std::shared_ptr<TReplaceStorage> storage = OsReplaceStorage(),
                                const TExportProgress& progress = {}, const TRecordRange& range = {});
 

@@ -186,17 +186,8 @@ TCycleOutcome TRun::ProcessCycle(std::span<const std::uint8_t> sample, double ti
 void TRun::Restart(double timeOfDay)
 {
     pending_.clear();
-    TAllData& d = settings_.Data;
-    for (TProc& p : d.Procs)
-        p.Value = 0;
-    for (TPribor& g : d.Gauges)
-        g.AlarmActive = false;
-    const TAllData fresh;
-    d.MomentPeak = fresh.MomentPeak;
-    d.MomentPrevX = fresh.MomentPrevX;
-    d.MomentRestart = fresh.MomentRestart;
+    cycle_->Restart(timeOfDay);
     std::fill(sample_.begin(), sample_.end(), 0);
-    cycle_->LastCycleTime = timeOfDay;
     processed_ = 0;
     undrawn_ = 0;
     recordedOnly_ = 0;

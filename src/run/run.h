@@ -20,9 +20,10 @@
 // worked out) only records the oldest: RecordedOnly(). Either way every cycle
 // reaches the recorder, in order, and the budget holds.
 //
-// Starting again. Restart() puts what the cycles change back to how a run
-// begins: values 0, no alarm, the chart tab's run state cleared, pending
-// entries dropped. A replay seeks by doing that and running the cycles up to
+// Starting again. What the cycles change is the run's state (TRunState), kept
+// apart from the settings, which they only read; Restart() gives the run a
+// fresh state (values 0, no alarm, the chart tab's run state cleared) and
+// drops the pending entries. A replay seeks by doing that and running the cycles up to
 // the record sought.
 //
 // Thread: the one that runs the event loop the run lives in (the window's).
@@ -61,6 +62,9 @@ public:
     TAllData& Data() { return settings_.Data; }
     const TAllData& Data() const { return settings_.Data; }
     TCycle& Cycle() { return *cycle_; }
+    // What the cycles have made of the settings so far.
+    TRunState& State() { return cycle_->State(); }
+    const TRunState& State() const { return cycle_->State(); }
 
     // A recorder saving into programFolder/logs; the cycle appends to it.
     TRecorder& AttachRecorder(const std::filesystem::path& programFolder);

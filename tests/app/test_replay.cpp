@@ -163,8 +163,7 @@ struct ReplayTest : ::testing::Test {
     static TShot Shoot(TForm1& f, TRun& run, bool charts = true)
     {
         TShot s;
-        for (const TProc& p : run.Data().Procs)
-            s.Values.push_back(p.Value);
+        s.Values = run.State().Values;
         for (const TLog* log : f.Loggers)
             if (charts)
                 s.Charts.push_back(log->ShownChart().Render());
@@ -174,9 +173,9 @@ struct ReplayTest : ::testing::Test {
         }
         if (f.PageControl1->currentIndex() == 2)
             s.Moment = f.Image3->shownPicture().copy();
-        s.MomentPeak = run.Data().MomentPeak;
-        s.MomentPrevX = run.Data().MomentPrevX;
-        s.MomentRestart = run.Data().MomentRestart;
+        s.MomentPeak = run.State().Moment.MomentPeak;
+        s.MomentPrevX = run.State().Moment.MomentPrevX;
+        s.MomentRestart = run.State().Moment.MomentRestart;
         return s;
     }
 
@@ -234,14 +233,14 @@ TEST_F(ReplayTest, AccumulatingFormulasStartFromZeroAtTheFirstRecord)
     ASSERT_TRUE(f->OpenLog(log, Fastest()));
     ASSERT_TRUE(ReplayedToEnd(*f));
     const std::size_t fuel = 13, distance = 14;
-    EXPECT_GT(f->Data().Procs[distance].Value, 0);
-    EXPECT_GT(f->Data().Procs[fuel].Value, 0);
-    EXPECT_EQ(f->ReplayRun()->Data().Procs[distance].Value, f->Data().Procs[distance].Value);
-    EXPECT_EQ(f->ReplayRun()->Data().Procs[fuel].Value, f->Data().Procs[fuel].Value);
+    EXPECT_GT(f->State().Values[distance], 0);
+    EXPECT_GT(f->State().Values[fuel], 0);
+    EXPECT_EQ(f->ReplayRun()->State().Values[distance], f->State().Values[distance]);
+    EXPECT_EQ(f->ReplayRun()->State().Values[fuel], f->State().Values[fuel]);
     // Played again from its end: from zero again, not on top of the first pass.
     f->ReplayPlayPause();
     ASSERT_TRUE(ReplayedToEnd(*f));
-    EXPECT_EQ(f->ReplayRun()->Data().Procs[distance].Value, f->Data().Procs[distance].Value);
+    EXPECT_EQ(f->ReplayRun()->State().Values[distance], f->State().Values[distance]);
 }
 
 // --- seeking against playing -------------------------------------------------

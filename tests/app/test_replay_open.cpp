@@ -98,7 +98,7 @@ TEST_F(ReplayOpen, ADroppedLogIsReplayedAndTheStartOptionsHold)
     EXPECT_EQ(f->ReplayShown(), 21u);
     EXPECT_FALSE(f->Player()->IsPlaying());
     EXPECT_EQ(f->Player()->Player().Speed(), 8);
-    EXPECT_EQ(f->ReplayRun()->Data().Procs[0].Value, 21);
+    EXPECT_EQ(f->ReplayRun()->State().Values[0], 21);
     start.At = "end";
     ASSERT_TRUE(f->OpenLog(WriteLog(100).toStdString(), start));
     EXPECT_EQ(f->ReplayShown(), 99u);

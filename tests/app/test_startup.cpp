@@ -126,7 +126,7 @@ TEST_F(StartupTest, CloseWritesTheLogBeforeTheSumsAndStaysOpenWhenTheLogFails)
     EXPECT_FALSE(fs::exists(Program() / "log.sv"));
     // With the folder there, the log is written and then the sums.
     fs::create_directories(Program() / "logs");
-    f->Data().Procs[0].Value = 12.345;
+    f->State().Values[0] = 12.345;
     EXPECT_TRUE(f->close());
     EXPECT_FALSE(f->IsRecording());
     EXPECT_NE(ReadFile(Program() / "log.sv").find("fuel=12.35"), std::string::npos);
@@ -139,7 +139,7 @@ TEST_F(StartupTest, SumsRestoreErrorIsShownAndTheWindowStillRuns)
     auto f = Make();
     ASSERT_EQ(shown.size(), 1u);
     EXPECT_EQ(shown[0], "'abc' is not a valid floating point value.");
-    EXPECT_EQ(f->Data().Procs[0].Value, 0.0);
+    EXPECT_EQ(f->State().Values[0], 0.0);
     f->show();
     EXPECT_TRUE(f->isVisible());
 }
@@ -175,8 +175,8 @@ TEST_F(StartupTest, CyclesUpdateValuesAlarmsAndShowOneErrorBoxAtATime)
     int alarms = 0;
     f->AlarmHook = [&] { ++alarms; };
     f->ProcessCycle({21});
-    EXPECT_EQ(f->Data().Procs[0].Value, 42.0);
-    EXPECT_TRUE(f->Data().Gauges[0].AlarmActive);
+    EXPECT_EQ(f->State().Values[0], 42.0);
+    EXPECT_TRUE(f->State().AlarmActive[0]);
     EXPECT_EQ(alarms, 1);
     EXPECT_TRUE(shown.empty());
 
@@ -192,7 +192,7 @@ TEST_F(StartupTest, CyclesUpdateValuesAlarmsAndShowOneErrorBoxAtATime)
     ASSERT_EQ(shown.size(), 1u);
     EXPECT_EQ(shown[0], "Floating point division by zero.");
     EXPECT_EQ(nestedShown, 1);
-    EXPECT_EQ(f->Data().Procs[0].Value, 0.0);  // formulas before the failing one ran
+    EXPECT_EQ(f->State().Values[0], 0.0);  // formulas before the failing one ran
 }
 
 TEST_F(StartupTest, SumsMessagesKeepTheCyrillicOfTheFileAndOfTheProgramFolder)
@@ -230,8 +230,8 @@ TEST_F(StartupTest, AFullDiskAtCloseKeepsLogSvAndTheWindowOpen)
                                       "\n[формула_0]\nназвание=fuel\nсуммировать=1\n");
     WriteFile(folder / "log.sv", "[Сохр_Формулы]\nfuel=41\n");
     auto f = std::make_unique<TForm1>(folder, Working());
-    ASSERT_EQ(f->Data().Procs[0].Value, 41.0);
-    f->Data().Procs[0].Value = 12345.678;
+    ASSERT_EQ(f->State().Values[0], 41.0);
+    f->State().Values[0] = 12345.678;
     f->show();
     disk.Fill();
     EXPECT_FALSE(f->close());

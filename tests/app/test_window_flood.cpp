@@ -154,7 +154,7 @@ TEST_F(FloodTest, EveryCycleIsRecordedInOrderWhenTheWindowFallsFarBehind)
     // The values are the last cycle's.
     const int last = total - 1;
     const double a = (last >> 8) & 0xFF, b = (last * 7) & 0xFF;
-    EXPECT_NEAR(f->Data().Procs[0].Value, (a * 256 + b) / 4 + std::sin(a) * 2, 1e-9);
+    EXPECT_NEAR(f->State().Values[0], (a * 256 + b) / 4 + std::sin(a) * 2, 1e-9);
 }
 
 struct PaintCount : QObject {
@@ -191,7 +191,7 @@ TEST_F(FloodTest, PanelShowsTheLastCycleAndIsComposedOncePerRefresh)
     kovra::TAllData& d = f->Data();
     kovra::DrawPribBack(d, f->Settings().Options.PanelColor, f->Image1->width(), f->Image1->height(),
                         working.path().toStdString(), background, frame, layout);
-    kovra::DrawPrib(d, layout, background, frame);
+    kovra::DrawPrib(d, f->State(), layout, background, frame);
     const QImage onScreen = f->Image1->grab().toImage().convertToFormat(frame.format());
     EXPECT_EQ(onScreen, frame);
     EXPECT_EQ(f->Image1->shownPicture(), frame);
@@ -242,7 +242,7 @@ TEST_F(FloodTest, PanelRepaintsOnlyWhatChangedAndTheScreenHoldsTheFrameAfterEver
         kovra::TPanelLayout scratch = layout;
         scratch.Marks = {};
         QImage expected;
-        kovra::DrawPrib(d, scratch, background, expected);
+        kovra::DrawPrib(d, f->State(), scratch, background, expected);
         ASSERT_EQ(f->Image1->shownPicture(), expected) << "round " << round;
         ASSERT_EQ(OnScreen(f->Image1).convertToFormat(expected.format()), expected) << "round " << round;
         // The cycles repainted the boxes of the moving parts, not the panel

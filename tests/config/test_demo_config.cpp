@@ -110,11 +110,10 @@ std::vector<double> RunCycles(TSettings& s, const EcuPoint& p, int cycles, doubl
     auto formulas = std::make_unique<TFormula[]>(d.Procs.size());
     for (std::size_t i = 0; i < d.Procs.size(); ++i)
         CompileFormula(formulas[i], s.FormulaTexts[i], VariableNames(d.Procs[i]));
-    for (TProc& proc : d.Procs)
-        proc.Value = 0;
+    std::vector<double> values(d.Procs.size(), 0.0);
     for (int c = 0; c < cycles; ++c) {
         for (std::size_t i = 0; i < d.Procs.size(); ++i) {
-            TProc& proc = d.Procs[i];
+            const TProc& proc = d.Procs[i];
             for (std::size_t j = 0; j < proc.Vars.size(); ++j) {
                 const TPerem& v = proc.Vars[j];
                 long double x = 0;
@@ -122,7 +121,7 @@ std::vector<double> RunCycles(TSettings& s, const EcuPoint& p, int cycles, doubl
                     const std::uint8_t b = sample.at(v.SampleIndex);
                     x = v.IsBit ? (v.BitNumber >= 1 && v.BitNumber <= 8 ? (b >> (v.BitNumber - 1)) & 1 : 0) : b;
                 } else if (v.Kind == 1) {
-                    x = d.Procs.at(v.FormulaIndex).Value;
+                    x = values.at(v.FormulaIndex);
                 } else if (v.Kind == 2) {
                     x = dt;
                 } else {
@@ -132,12 +131,9 @@ std::vector<double> RunCycles(TSettings& s, const EcuPoint& p, int cycles, doubl
             }
             const TEvalResult r = Evaluate(formulas[i]);
             EXPECT_EQ(r.Error, FpError::None) << p.label << ": formula " << i;
-            proc.Value = proc.Accumulate ? proc.Value + double(r.Value) : double(r.Value);
+            values[i] = proc.Accumulate ? values[i] + double(r.Value) : double(r.Value);
         }
     }
-    std::vector<double> values;
-    for (const TProc& proc : d.Procs)
-        values.push_back(proc.Value);
     return values;
 }
 

@@ -1,4 +1,5 @@
 #include "config/format.h"
+#include "config/run_state.h"
 #include "config/settings.h"
 #include "support/settings_text.h"
 
@@ -241,7 +242,7 @@ TEST(Settings, ZeroCountsGiveEmptyArrays)
     EXPECT_TRUE(s.FormulaTexts.empty());
     EXPECT_TRUE(s.Loggers.empty());
     EXPECT_TRUE(d.Gauges.empty());
-    EXPECT_EQ(d.ValueOf(0), 0.0);
+    EXPECT_EQ(TRunState(d).ValueOf(0), 0.0);
     EXPECT_FALSE(d.HasFormula(0));
     EXPECT_TRUE(d.MomentInert);
     EXPECT_TRUE(Reported(s, u8"кол-во_областей"));

@@ -34,16 +34,15 @@ bool SurvivesRestart(const std::string& name)
     QTemporaryDir dir;
     EXPECT_TRUE(dir.isValid());
     const std::filesystem::path folder(dir.path().toStdString());
-    TAllData saved;
-    saved.Procs.assign(1, TProc{});
-    saved.Procs[0].Name = name;
-    saved.Procs[0].Accumulate = true;
-    saved.Procs[0].Value = 12.5;
-    EXPECT_EQ(SaveSums(folder, saved), std::nullopt);
-    TAllData restored;
-    restored.Procs = saved.Procs;
-    restored.Procs[0].Value = 0;
-    return !RestoreSums(folder, restored) && restored.Procs[0].Value == 12.5;
+    TAllData data;
+    data.Procs.assign(1, TProc{});
+    data.Procs[0].Name = name;
+    data.Procs[0].Accumulate = true;
+    TRunState saved(data);
+    saved.Values[0] = 12.5;
+    EXPECT_EQ(SaveSums(folder, data, saved), std::nullopt);
+    TRunState restored(data);
+    return !RestoreSums(folder, data, restored) && restored.Values[0] == 12.5;
 }
 
 class SumsNames : public ::testing::Test {

@@ -35,14 +35,30 @@ std::string Get(const std::filesystem::path& file)
     return ReadFileBytes(file).Bytes;
 }
 
-TProc Proc(std::u8string_view name, bool accumulate, double value = 0)
-{
-    TProc p;
-    p.Name = W(name);
-    p.Accumulate = accumulate;
-    p.Value = value;
-    return p;
-}
+struct TSum {
+    std::u8string_view Name;
+    bool Accumulate = false;
+    double Value = 0;
+};
+
+// Formulas of a model, and the values a run holds for them.
+struct TValued {
+    TAllData Data;
+    TRunState State;
+
+    TValued() = default;
+    TValued(std::initializer_list<TSum> sums) { Set(sums); }
+    void Set(std::initializer_list<TSum> sums)
+    {
+        for (const TSum& sum : sums) {
+            TProc p;
+            p.Name = W(sum.Name);
+            p.Accumulate = sum.Accumulate;
+            Data.Procs.push_back(p);
+            State.Values.push_back(sum.Value);
+        }
+    }
+};
 
 class SumsTest : public ::testing::Test {
 protected:
@@ -72,41 +88,49 @@ TEST_F(SumsTest, RoundTripKeepsOtherEntriesAndBytes)
     const std::string before = W(u8"; kept\r\n[Сохр_Формулы]\r\nЧужая=5,5\r\nПробег = 1,00\r\n\r\n[Прочее]\r\nx=1\r\n");
     Put(folder / "log.sv", before);
 
-    TAllData out;
-    out.Procs = {Proc(u8"Пробег", true, 1234.5), Proc(u8"Скорость", false, 99), Proc(u8"Расход", true, -0.25),
-                 Proc(u8"Большая", true, 12345678)};
-    ASSERT_EQ(SaveSums(folder, out), std::nullopt);
+    TValued out{{u8"Пробег", true, 1234.5}, {u8"Скорость", false, 99}, {u8"Расход", true, -0.25},
+                {u8"Большая", true, 12345678}};
+    ASSERT_EQ(SaveSums(folder, out.Data, out.State), std::nullopt);
     EXPECT_EQ(Get(folder / "log.sv"),
               W(u8"; kept\r\n[Сохр_Формулы]\r\nЧужая=5,5\r\nПробег = 1234,50\r\nРасход=-0,25\r\nБольшая=1,234568E7\r\n"
                 u8"\r\n[Прочее]\r\nx=1\r\n"));
 
-    TAllData in;
-    in.Procs = {Proc(u8"Пробег", true), Proc(u8"Скорость", false, 7), Proc(u8"Расход", true), Proc(u8"Большая", true)};
-    ASSERT_EQ(RestoreSums(folder, in), std::nullopt);
-    EXPECT_EQ(in.Procs[0].Value, 1234.5);
-    EXPECT_EQ(in.Procs[1].Value, 7);  // not accumulating: untouched
-    EXPECT_EQ(in.Procs[2].Value, -0.25);
-    EXPECT_EQ(in.Procs[3].Value, 12345680);
+    TValued in{{u8"Пробег", true}, {u8"Скорость", false, 7}, {u8"Расход", true}, {u8"Большая", true}};
+    ASSERT_EQ(RestoreSums(folder, in.Data, in.State), std::nullopt);
+    EXPECT_EQ(in.State.Values[0], 1234.5);
+    EXPECT_EQ(in.State.Values[1], 7);  // not accumulating: untouched
+    EXPECT_EQ(in.State.Values[2], -0.25);
+    EXPECT_EQ(in.State.Values[3], 12345680);
 }
 
 TEST_F(SumsTest, MissingFileRestoresZeroAndSaveCreatesIt)
 {
     const auto folder = Folder(dir_);
-    TAllData data;
-    data.Procs = {Proc(u8"Пробег", true, 3)};
-    ASSERT_EQ(RestoreSums(folder, data), std::nullopt);
-    EXPECT_EQ(data.Procs[0].Value, 0);
-    data.Procs[0].Value = 2.5;
-    ASSERT_EQ(SaveSums(folder, data), std::nullopt);
+    TValued data{{u8"Пробег", true, 3}};
+    ASSERT_EQ(RestoreSums(folder, data.Data, data.State), std::nullopt);
+    EXPECT_EQ(data.State.Values[0], 0);
+    data.State.Values[0] = 2.5;
+    ASSERT_EQ(SaveSums(folder, data.Data, data.State), std::nullopt);
     EXPECT_EQ(Get(folder / "log.sv"), W(u8"[Сохр_Формулы]\r\nПробег=2,50\r\n"));
+}
+
+TEST_F(SumsTest, AStateSizedForAnotherModelIsReadAndFilledOnlyWithinIt)
+{
+    const auto folder = Folder(dir_);
+    TValued data{{u8"Пробег", true, 2}, {u8"Расход", true, 3}};
+    data.State.Values.resize(1);  // the second formula has no value there
+    ASSERT_EQ(SaveSums(folder, data.Data, data.State), std::nullopt);
+    EXPECT_EQ(Get(folder / "log.sv"), W(u8"[Сохр_Формулы]\r\nПробег=2,00\r\nРасход=0,00\r\n"));
+    TRunState empty;
+    ASSERT_EQ(RestoreSums(folder, data.Data, empty), std::nullopt);
+    EXPECT_EQ(empty.Values, (std::vector<double>{2, 0}));
 }
 
 TEST_F(SumsTest, NoAccumulatingFormulaLeavesTheFileAlone)
 {
     const auto folder = Folder(dir_);
-    TAllData data;
-    data.Procs = {Proc(u8"Пробег", false, 3)};
-    ASSERT_EQ(SaveSums(folder, data), std::nullopt);
+    TValued data{{u8"Пробег", false, 3}};
+    ASSERT_EQ(SaveSums(folder, data.Data, data.State), std::nullopt);
     EXPECT_FALSE(std::filesystem::exists(folder / "log.sv"));
 }
 
@@ -114,14 +138,13 @@ TEST_F(SumsTest, SameNameTwiceSharesOneEntry)
 {
     const auto folder = Folder(dir_);
     Put(folder / "log.sv", W(u8"[Сохр_Формулы]\nСумма=4,00\n"));
-    TAllData data;
-    data.Procs = {Proc(u8"Сумма", true), Proc(u8"сумма", true)};
-    ASSERT_EQ(RestoreSums(folder, data), std::nullopt);
-    EXPECT_EQ(data.Procs[0].Value, 4);
-    EXPECT_EQ(data.Procs[1].Value, 4);
-    data.Procs[0].Value = 10;
-    data.Procs[1].Value = 20;
-    ASSERT_EQ(SaveSums(folder, data), std::nullopt);
+    TValued data{{u8"Сумма", true}, {u8"сумма", true}};
+    ASSERT_EQ(RestoreSums(folder, data.Data, data.State), std::nullopt);
+    EXPECT_EQ(data.State.Values[0], 4);
+    EXPECT_EQ(data.State.Values[1], 4);
+    data.State.Values[0] = 10;
+    data.State.Values[1] = 20;
+    ASSERT_EQ(SaveSums(folder, data.Data, data.State), std::nullopt);
     EXPECT_EQ(Get(folder / "log.sv"), W(u8"[Сохр_Формулы]\nСумма=20,00\n"));
 }
 
@@ -129,26 +152,23 @@ TEST_F(SumsTest, RestoreStopsAtTheFirstEntryThatIsNoNumber)
 {
     const auto folder = Folder(dir_);
     Put(folder / "log.sv", W(u8"[Сохр_Формулы]\nА=1,5\nБ=\nВ=2,5\n"));
-    TAllData data;
-    data.Procs = {Proc(u8"А", true), Proc(u8"Б", true), Proc(u8"В", true)};
-    EXPECT_EQ(RestoreSums(folder, data), "'' is not a valid floating point value");
-    EXPECT_EQ(data.Procs[0].Value, 1.5);
-    EXPECT_EQ(data.Procs[1].Value, 0);
-    EXPECT_EQ(data.Procs[2].Value, 0);
+    TValued data{{u8"А", true}, {u8"Б", true}, {u8"В", true}};
+    EXPECT_EQ(RestoreSums(folder, data.Data, data.State), "'' is not a valid floating point value");
+    EXPECT_EQ(data.State.Values[0], 1.5);
+    EXPECT_EQ(data.State.Values[1], 0);
+    EXPECT_EQ(data.State.Values[2], 0);
 
     // A point under a comma locale is no number either; the text is quoted as it is.
-    TAllData point;
-    point.Procs = {Proc(u8"А", true)};
-    EXPECT_EQ(RestoreSumsFromBytes(W(u8"[Сохр_Формулы]\nА=1.5 км\n"), point),
+    TValued point{{u8"А", true}};
+    EXPECT_EQ(RestoreSumsFromBytes(W(u8"[Сохр_Формулы]\nА=1.5 км\n"), point.Data, point.State),
               W(u8"'1.5 км' is not a valid floating point value"));
 }
 
 TEST_F(SumsTest, WriteFailureNamesTheFileAndChangesNothing)
 {
     const auto missing = Folder(dir_) / "no such folder";
-    TAllData data;
-    data.Procs = {Proc(u8"Пробег", true, 1)};
-    const auto error = SaveSums(missing, data);
+    TValued data{{u8"Пробег", true, 1}};
+    const auto error = SaveSums(missing, data.Data, data.State);
     ASSERT_TRUE(error.has_value());
     EXPECT_EQ(*error, "Unable to write to " + DisplayPath(missing / "log.sv"));
     EXPECT_TRUE(std::filesystem::path(DisplayPath(missing / "log.sv")).is_absolute());
@@ -157,7 +177,7 @@ TEST_F(SumsTest, WriteFailureNamesTheFileAndChangesNothing)
     // log.sv that cannot be read is not overwritten blind.
     const auto folder = Folder(dir_);
     ASSERT_TRUE(QDir(dir_.path()).mkdir("log.sv"));
-    EXPECT_TRUE(SaveSums(folder, data).has_value());
+    EXPECT_TRUE(SaveSums(folder, data.Data, data.State).has_value());
     EXPECT_TRUE(std::filesystem::is_directory(folder / "log.sv"));
 }
 
@@ -174,9 +194,8 @@ TEST_F(SumsTest, ReadOnlyFolderKeepsTheOldFile)
         fs::permissions(folder, fs::perms::owner_all);
         GTEST_SKIP() << "permissions do not bind this user";
     }
-    TAllData data;
-    data.Procs = {Proc(u8"Пробег", true, 5)};
-    const auto error = SaveSums(folder, data);
+    TValued data{{u8"Пробег", true, 5}};
+    const auto error = SaveSums(folder, data.Data, data.State);
     fs::permissions(folder, fs::perms::owner_all);
     ASSERT_TRUE(error.has_value());
     EXPECT_EQ(*error, "Unable to write to " + DisplayPath(folder / "log.sv"));
@@ -211,8 +230,8 @@ namespace {
 // log.sv of a program folder with two entries, then a save of a new total.
 struct SumsFailureCase {
     std::string before = W(u8"[Сохр_Формулы]\nПробег=1,00\nДругое=7,00\n");
-    TAllData data;
-    SumsFailureCase() { data.Procs = {Proc(u8"Пробег", true, 1234.5)}; }
+    TValued data;
+    SumsFailureCase() { data.Set({{u8"Пробег", true, 1234.5}}); }
 };
 
 }  // namespace
@@ -225,7 +244,7 @@ TEST_F(SumsTest, ASaveThatFailsAnywhereKeepsTheOldFileWhole)
         Put(folder / "log.sv", c.before);
         auto storage = std::make_shared<test::TFailingReplace>();
         storage->Budget = budget;
-        const auto error = SaveSums(folder, c.data, storage);
+        const auto error = SaveSums(folder, c.data.Data, c.data.State, storage);
         ASSERT_TRUE(error.has_value()) << budget;
         EXPECT_EQ(*error, "Unable to write to " + DisplayPath(folder / "log.sv"));
         EXPECT_EQ(Get(folder / "log.sv"), c.before) << budget;
@@ -233,7 +252,7 @@ TEST_F(SumsTest, ASaveThatFailsAnywhereKeepsTheOldFileWhole)
     }
     auto syncFails = std::make_shared<test::TFailingReplace>();
     syncFails->SyncFailure = kFileDiskFull;
-    EXPECT_TRUE(SaveSums(folder, c.data, syncFails).has_value());
+    EXPECT_TRUE(SaveSums(folder, c.data.Data, c.data.State, syncFails).has_value());
     EXPECT_EQ(Get(folder / "log.sv"), c.before);
 }
 
@@ -245,11 +264,11 @@ TEST_F(SumsTest, AFullDiskKeepsTheOldFileWhole)
     const SumsFailureCase c;
     Put(disk.Root() / "log.sv", c.before);
     disk.Fill();
-    const auto error = SaveSums(disk.Root(), c.data);
+    const auto error = SaveSums(disk.Root(), c.data.Data, c.data.State);
     ASSERT_TRUE(error.has_value());
     EXPECT_EQ(*error, "Unable to write to " + DisplayPath(disk.Root() / "log.sv"));
     EXPECT_EQ(Get(disk.Root() / "log.sv"), c.before);
     disk.Free();
-    EXPECT_EQ(SaveSums(disk.Root(), c.data), std::nullopt);
+    EXPECT_EQ(SaveSums(disk.Root(), c.data.Data, c.data.State), std::nullopt);
     EXPECT_EQ(Get(disk.Root() / "log.sv"), W(u8"[Сохр_Формулы]\nПробег=1234,50\nДругое=7,00\n"));
 }

@@ -57,11 +57,22 @@ protected:
         data.Gauges.push_back(g);
         return data.Gauges.back();
     }
+    // What the cycles would have left in the run's state.
+    void SetValue(std::size_t i, double v) {
+        if (state.Values.size() <= i)
+            state.Values.resize(i + 1, 0.0);
+        state.Values[i] = v;
+    }
+    void SetAlarm(std::size_t i, bool on) {
+        if (state.AlarmActive.size() <= i)
+            state.AlarmActive.resize(i + 1, false);
+        state.AlarmActive[i] = on;
+    }
     // A 444 x 250 panel: one panel unit per pixel.
     void Back() { DrawPribBack(data, kPanel, 444, 250, dir.path().toStdString(), background, frame, layout); }
     QImage Frame(double value) {
-        data.Procs[0].Value = value;
-        DrawPrib(data, layout, background, frame, QTime(12, 34, 56));
+        SetValue(0, value);
+        DrawPrib(data, state, layout, background, frame, QTime(12, 34, 56));
         return frame;
     }
     // The background with one text drawn the way the live layer draws it.
@@ -77,6 +88,7 @@ protected:
 
     QTemporaryDir dir;
     TAllData data;
+    TRunState state;
     QImage background, frame;
     TPanelLayout layout;
 };
@@ -145,7 +157,7 @@ TEST_F(GaugeLive, ReadoutKeepsItsFirstCharacters) {
         r.LabelDigits = std::uint16_t(digits);
         EXPECT_EQ(Frame(1234.567), WithText(20, 30 + 20, 20, kText, shown)) << digits;
     }
-    r.AlarmActive = true;
+    SetAlarm(0, true);
     EXPECT_EQ(Frame(1234.567), WithText(20, 50, 20, 255, "1234.57"));
 }
 
@@ -158,7 +170,7 @@ TEST_F(GaugeLive, CaptionLampTurnsRedOnlyWhileItsAlarmHolds) {
     const QImage off = Frame(0);
     EXPECT_GT(CountColour(off.copy(0, 0, 444, 90), kText), 0);
     EXPECT_EQ(CountColour(off, 255), 0);
-    data.Gauges[0].AlarmActive = true;
+    SetAlarm(0, true);
     const QImage on = Frame(0);
     EXPECT_GT(CountColour(on.copy(0, 0, 444, 90), 255), 0);
     EXPECT_EQ(CountColour(on.copy(0, 0, 444, 90), kText), 0);
@@ -184,7 +196,8 @@ TEST_F(GaugeLive, IconLampsShowTheirPictureAndLaterGaugesDrawOnTop) {
     QImage f = Frame(0);
     EXPECT_EQ(f.pixel(45, 45), qRgb(0, 0, 0));
     EXPECT_EQ(f.pixel(75, 75), Rgb(0x123456));  // only the first one's picture reaches here
-    data.Gauges[0].AlarmActive = data.Gauges[1].AlarmActive = true;
+    SetAlarm(0, true);
+    SetAlarm(1, true);
     f = Frame(0);
     EXPECT_EQ(f.pixel(45, 45), qRgb(0, 255, 0));
     EXPECT_EQ(f.pixel(75, 75), Rgb(kPanel));
@@ -325,7 +338,7 @@ TEST_F(GaugeLive, FramesDrawnOverTheLastOneEqualFramesDrawnOverTheBackground) {
     const TPanelLayout reference = layout;  // its own marks: every frame from scratch
     auto full = [&](const QTime& t) {
         QImage f;
-        DrawPrib(data, reference, background, f, t);
+        DrawPrib(data, state, reference, background, f, t);
         return f;
     };
     const double nan = std::nan("");
@@ -339,13 +352,13 @@ TEST_F(GaugeLive, FramesDrawnOverTheLastOneEqualFramesDrawnOverTheBackground) {
     for (int round = 0; round < 2; ++round) {
         for (const auto& st : steps) {
             for (std::size_t i = 0; i < data.Procs.size(); ++i)
-                data.Procs[i].Value = st.value * double(i + 1);
+                SetValue(i, st.value * double(i + 1));
             for (std::size_t i = 0; i < data.Gauges.size(); ++i)
-                data.Gauges[i].AlarmActive = st.alarm != (i % 2 == 1);
+                SetAlarm(i, st.alarm != (i % 2 == 1));
             data.ClockVisible = st.clock;
             data.Gauges[2].Inert = st.inert;
             const QTime t(st.second % 2 ? 9 : 23, 59, st.second);
-            DrawPrib(data, layout, background, frame, t);
+            DrawPrib(data, state, layout, background, frame, t);
             ASSERT_EQ(frame, full(t)) << st.value << " round " << round;
             // A frame still held from before (the screen's) is left as it was.
             if (!shown.isNull())
@@ -370,7 +383,7 @@ TEST_F(GaugeLive, FramesDrawnOverTheLastOneEqualFramesDrawnOverTheBackground) {
     EXPECT_LT(area, 444 * 250 / 4);
     const QRgb kept = frame.pixel(0, 249);
     const_cast<uchar*>(background.constBits())[background.bytesPerLine() * 249] ^= 0xFF;
-    DrawPrib(data, layout, background, frame, QTime(1, 2, 3));
+    DrawPrib(data, state, layout, background, frame, QTime(1, 2, 3));
     EXPECT_EQ(frame.pixel(0, 249), kept);
 }
 
@@ -394,19 +407,19 @@ TEST_F(GaugeLive, EveryChangedPixelLiesInTheReportedRegion) {
     Back();
 
     const QRegion whole(0, 0, 444, 250);
-    EXPECT_EQ(DrawPrib(data, layout, background, frame, QTime(1, 0, 0)), whole);
+    EXPECT_EQ(DrawPrib(data, state, layout, background, frame, QTime(1, 0, 0)), whole);
     const double values[] = {0, 100, 3.5, 12345678.9, -7, std::nan(""), 55, 55, 99};
     int second = 0;
     int partial = 0;
     for (int round = 0; round < 2; ++round) {
         for (double v : values) {
             for (std::size_t i = 0; i < data.Procs.size(); ++i)
-                data.Procs[i].Value = v * double(i + 1);
+                SetValue(i, v * double(i + 1));
             for (std::size_t i = 0; i < data.Gauges.size(); ++i)
-                data.Gauges[i].AlarmActive = (int(v) + int(i)) % 2 == 0;
+                SetAlarm(i, (int(v) + int(i)) % 2 == 0);
             data.ClockVisible = second % 3 != 0;
             const QImage before = frame.copy();
-            const QRegion changed = DrawPrib(data, layout, background, frame, QTime(2, 0, ++second % 60));
+            const QRegion changed = DrawPrib(data, state, layout, background, frame, QTime(2, 0, ++second % 60));
             for (int y = 0; y < 250; ++y)
                 for (int x = 0; x < 444; ++x)
                     if (frame.pixel(x, y) != before.pixel(x, y))
@@ -416,7 +429,7 @@ TEST_F(GaugeLive, EveryChangedPixelLiesInTheReportedRegion) {
         }
         // A write from outside: the next frame starts over and says so.
         Canvas(&frame).fillRect(0, 0, 444, 250, 0x00FFFF);
-        EXPECT_EQ(DrawPrib(data, layout, background, frame, QTime(3, 0, 0)), whole);
+        EXPECT_EQ(DrawPrib(data, state, layout, background, frame, QTime(3, 0, 0)), whole);
     }
     EXPECT_EQ(partial, 2 * int(std::size(values)));
 }

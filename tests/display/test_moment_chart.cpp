@@ -30,6 +30,7 @@ protected:
         chart.canvas().fontColor = kText;
         chart.canvas().fontPixelHeight = 10;
         d.Procs.resize(2);
+        st = TRunState(d);
         d.MomentFormula = 1;
         d.MomentYMax = 100;
         InitMomentSurfaces(s, &axis, &plot);
@@ -40,9 +41,9 @@ protected:
 
     void Cycle(double x, double y)
     {
-        d.Procs[0].Value = x;
-        d.Procs[1].Value = y;
-        DrawMoment(s, d, &chart);
+        st.Values[0] = x;
+        st.Values[1] = y;
+        DrawMoment(s, d, st, &chart);
     }
     bool PlotIsBlank() const { return plot == MakePicture(800, 400, kPanel); }
     int Ink(TColor c, QRect r) const
@@ -70,6 +71,7 @@ protected:
 
     TStripChart chart;
     TAllData d;
+    TRunState st;
     QImage axis, plot;
     TMomentSurfaces s;
 };
@@ -127,13 +129,13 @@ TEST_F(MomentChart, RunsStartAboveAnEighthAndPeakShowsWhenXStopsRising)
     const QRect text(0, 0, 150, 14);
     Cycle(500, 10);
     Cycle(1000, 10);  // an eighth exactly: still waiting
-    EXPECT_TRUE(d.MomentRestart);
+    EXPECT_TRUE(st.Moment.MomentRestart);
     EXPECT_TRUE(PlotIsBlank());
 
     Cycle(2000, 50);  // first point: the line to it is cleared away
-    EXPECT_FALSE(d.MomentRestart);
+    EXPECT_FALSE(st.Moment.MomentRestart);
     EXPECT_TRUE(PlotIsBlank());
-    EXPECT_EQ(d.MomentPeak, 0);  // its Y does not count
+    EXPECT_EQ(st.Moment.MomentPeak, 0);  // its Y does not count
     EXPECT_EQ(s.Plot.penX(), 200);
     EXPECT_EQ(s.Plot.penY(), 200);
 
@@ -141,12 +143,12 @@ TEST_F(MomentChart, RunsStartAboveAnEighthAndPeakShowsWhenXStopsRising)
     EXPECT_EQ(At(plot, 250, 140), Stored(kTrace));
     Cycle(4000, 60);  // -> (400, 160)
     EXPECT_EQ(At(plot, 350, 120), Stored(kTrace));
-    EXPECT_EQ(d.MomentPeak, 80);
+    EXPECT_EQ(st.Moment.MomentPeak, 80);
     EXPECT_EQ(Ink(kText, text), 0);
 
     Cycle(4000, 99);  // equal X is not rising: the peak is written
     EXPECT_GT(Ink(kText, text), 0);
-    EXPECT_EQ(d.MomentPeak, 80);
+    EXPECT_EQ(st.Moment.MomentPeak, 80);
     QImage expected = plot.copy();
     {
         Canvas c = s.Plot;
@@ -161,18 +163,31 @@ TEST_F(MomentChart, RunsStartAboveAnEighthAndPeakShowsWhenXStopsRising)
     Cycle(5000, 90);  // rising again continues on the same plot
     EXPECT_EQ(At(plot, 250, 140), Stored(kTrace));
     EXPECT_EQ(At(plot, 425, 180), Stored(kTrace));  // (350, 320) -> (500, 40)
-    EXPECT_EQ(d.MomentPeak, 90);
+    EXPECT_EQ(st.Moment.MomentPeak, 90);
 
     Cycle(800, 0);
     Cycle(1500, 0);  // a new run clears the plot
     EXPECT_TRUE(PlotIsBlank());
-    EXPECT_EQ(d.MomentPeak, 0);
-    EXPECT_EQ(d.MomentPrevX, 1500);
+    EXPECT_EQ(st.Moment.MomentPeak, 0);
+    EXPECT_EQ(st.Moment.MomentPrevX, 1500);
+}
+
+TEST_F(MomentChart, ARunOfTheTabChangesOnlyItsOwnPartOfTheState)
+{
+    const TAllData before = d;
+    st.AlarmActive = {true, false};
+    Cycle(500, 10);
+    Cycle(2000, 50);
+    Cycle(3000, 80);
+    EXPECT_EQ(st.Values, (std::vector<double>{3000, 80}));
+    EXPECT_EQ(st.AlarmActive, (std::vector<bool>{true, false}));
+    EXPECT_EQ(st.Moment, (TMomentState{80, 3000, false}));
+    EXPECT_TRUE(d == before);
 }
 
 TEST_F(MomentChart, MissingChartOrZeroScalesDrawNothing)
 {
-    d.MomentPrevX = 1234;
+    st.Moment.MomentPrevX = 1234;
     for (int pass = 0; pass < 3; ++pass) {
         TStripChart* c = &chart;
         chart.MaxValue = 8000;
@@ -180,12 +195,12 @@ TEST_F(MomentChart, MissingChartOrZeroScalesDrawNothing)
         if (pass == 0) c = nullptr;
         if (pass == 1) chart.MaxValue = 0;
         if (pass == 2) d.MomentYMax = 0;
-        d.Procs[0].Value = 100;  // would restart
-        DrawMoment(s, d, c);
-        d.Procs[0].Value = 5000;  // would draw
-        DrawMoment(s, d, c);
-        EXPECT_EQ(d.MomentPrevX, 1234) << pass;
-        EXPECT_FALSE(d.MomentRestart) << pass;
+        st.Values[0] = 100;  // would restart
+        DrawMoment(s, d, st, c);
+        st.Values[0] = 5000;  // would draw
+        DrawMoment(s, d, st, c);
+        EXPECT_EQ(st.Moment.MomentPrevX, 1234) << pass;
+        EXPECT_FALSE(st.Moment.MomentRestart) << pass;
         EXPECT_TRUE(PlotIsBlank()) << pass;
     }
     // "Момент_У_макс" is taken unsigned: -1 is a huge scale, not a negative one.
@@ -205,7 +220,7 @@ TEST_F(MomentChart, PointsOffThePlotAreClippedAndNaNIsNotDrawnTo)
     Cycle(5000, std::numeric_limits<double>::quiet_NaN());
     EXPECT_EQ(s.Plot.penX(), penX);
     EXPECT_EQ(s.Plot.penY(), penY);
-    EXPECT_EQ(d.MomentPrevX, 5000);
+    EXPECT_EQ(st.Moment.MomentPrevX, 5000);
     EXPECT_EQ(At(plot, 200, 0), Stored(kTrace));  // (200, 400) straight up off the top
 }
 
@@ -229,24 +244,24 @@ TEST_F(MomentChart, PointsDrawnOnlyFromTheLastClearGiveWhatDrawingThemAllGives)
         for (int k = 0; k < 5; ++k)
             points.emplace_back(6000 - 900.0 * k, 30);
     }
-    TAllData all = d;
+    TMomentState all = st.Moment;
     for (const auto& [x, y] : points)
-        DrawMomentPoint(s, all, &chart, x, y, true);
+        DrawMomentPoint(s, d, all, &chart, x, y, true);
     const QImage drawnAll = plot;
 
     DrawMomentGrid(s, &chart, QSize(800, 28), QSize(800, 400));
-    const std::optional<std::size_t> from = LastMomentClear(d, &chart, points);
+    const std::optional<std::size_t> from = LastMomentClear(d, st.Moment, &chart, points);
     ASSERT_TRUE(from.has_value());
     EXPECT_GT(*from, points.size() / 2);
     for (std::size_t i = 0; i < points.size(); ++i)
-        DrawMomentPoint(s, d, &chart, points[i].first, points[i].second, i >= *from);
+        DrawMomentPoint(s, d, st.Moment, &chart, points[i].first, points[i].second, i >= *from);
     EXPECT_EQ(plot, drawnAll);
-    EXPECT_EQ(d.MomentPeak, all.MomentPeak);
-    EXPECT_EQ(d.MomentPrevX, all.MomentPrevX);
-    EXPECT_EQ(d.MomentRestart, all.MomentRestart);
+    EXPECT_EQ(st.Moment.MomentPeak, all.MomentPeak);
+    EXPECT_EQ(st.Moment.MomentPrevX, all.MomentPrevX);
+    EXPECT_EQ(st.Moment.MomentRestart, all.MomentRestart);
     // Without a scale nothing clears.
     d.MomentYMax = 0;
-    EXPECT_FALSE(LastMomentClear(d, &chart, points).has_value());
+    EXPECT_FALSE(LastMomentClear(d, st.Moment, &chart, points).has_value());
 }
 
 }  // namespace

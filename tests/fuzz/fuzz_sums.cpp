@@ -15,6 +15,7 @@
 #include <cmath>
 #include <cstring>
 #include <map>
+#include <vector>
 
 using namespace kovra;
 
@@ -64,6 +65,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string oldFile(all.substr(0, fileEnd));
 
     TAllData saved;
+    std::vector<double> savedValues;
     std::size_t pos = fileEnd + 1;
     while (pos < all.size() && saved.Procs.size() < 6) {
         const std::size_t nul = all.find('\0', pos);
@@ -71,18 +73,22 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             break;
         TProc p;
         p.Name = std::string(all.substr(pos, nul - pos));
-        std::memcpy(&p.Value, all.data() + nul + 1, sizeof(double));
+        double value = 0;
+        std::memcpy(&value, all.data() + nul + 1, sizeof(double));
         p.Accumulate = (p.Name.size() % 3) != 0 || p.Name.empty();
         pos = nul + 1 + sizeof(double);
         // A formula's value is always a finite number (an error leaves the old one).
-        if (!std::isfinite(p.Value) || p.Name.find_first_of("\r\n") != std::string::npos || !Holdable(p.Name))
+        if (!std::isfinite(value) || p.Name.find_first_of("\r\n") != std::string::npos || !Holdable(p.Name))
             continue;
         saved.Procs.push_back(std::move(p));
+        savedValues.push_back(value);
     }
+    TRunState savedState(saved);
+    savedState.Values = savedValues;
 
     const std::filesystem::path file = Folder() / kSumsFileName;
     FUZZ_CHECK(!WriteFileBytes(file, oldFile));
-    FUZZ_CHECK(!SaveSums(Folder(), saved));
+    FUZZ_CHECK(!SaveSums(Folder(), saved, savedState));
     const std::string newFile = ReadFileBytes(file).Bytes;
     const TIniFile before(oldFile), after(newFile);
     // A CP1251 file that the saved names turn into valid UTF-8 is read as
@@ -90,22 +96,19 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (before.IsUtf8() != after.IsUtf8())
         return 0;
 
-    TAllData restored;
-    restored.Procs = saved.Procs;
-    for (TProc& p : restored.Procs)
-        p.Value = 0;
-    FUZZ_CHECK(!RestoreSums(Folder(), restored));
+    TRunState restored(saved);
+    FUZZ_CHECK(!RestoreSums(Folder(), saved, restored));
 
     // The last formula of a name is the one whose total the entry holds.
     std::map<std::string, double> last;
-    for (const TProc& p : saved.Procs)
-        if (p.Accumulate)
-            last[Folded(Trimmed(p.Name))] = *ParseReal(FormatSum(p.Value, ','), ',');
-    for (const TProc& p : restored.Procs)
-        if (p.Accumulate)
-            FUZZ_CHECK(p.Value == last[Folded(Trimmed(p.Name))]);
+    for (std::size_t i = 0; i < saved.Procs.size(); ++i)
+        if (saved.Procs[i].Accumulate)
+            last[Folded(Trimmed(saved.Procs[i].Name))] = *ParseReal(FormatSum(savedValues[i], ','), ',');
+    for (std::size_t i = 0; i < saved.Procs.size(); ++i)
+        if (saved.Procs[i].Accumulate)
+            FUZZ_CHECK(restored.Values[i] == last[Folded(Trimmed(saved.Procs[i].Name))]);
         else
-            FUZZ_CHECK(p.Value == 0);
+            FUZZ_CHECK(restored.Values[i] == 0);
 
     // Keys the old file held, in the sums section and elsewhere, keep their
     // values unless a saved formula has their name.

@@ -72,7 +72,7 @@ TEST(Cycle, BitVariablesTakeOneBitAndNoneOutsideTheByte)
         const std::uint8_t sample[] = {c.byte};
         ASSERT_TRUE(cycle.LogPrint(sample, TShownPage::Charts).Ok());
         for (int i = 0; i < 6; ++i)
-            EXPECT_EQ(s.Data.Procs[i].Value, c.expected[i]) << "byte " << int(c.byte) << " bit " << bits[i];
+            EXPECT_EQ(cycle.State().Values[i], c.expected[i]) << "byte " << int(c.byte) << " bit " << bits[i];
     }
 }
 
@@ -82,8 +82,8 @@ TEST(Cycle, BytesAreUnsignedAndAFormulaWithoutVariablesStillRuns)
     TCycle cycle(s, {});
     const std::uint8_t sample[] = {0, 200};
     ASSERT_TRUE(cycle.LogPrint(sample, TShownPage::Charts).Ok());
-    EXPECT_EQ(s.Data.Procs[0].Value, 200);
-    EXPECT_EQ(s.Data.Procs[1].Value, 5);
+    EXPECT_EQ(cycle.State().Values[0], 200);
+    EXPECT_EQ(cycle.State().Values[1], 5);
 }
 
 TEST(Cycle, FormulaValuesComeFromThisCycleForEarlierFormulasAndTheLastForLaterOnes)
@@ -99,16 +99,16 @@ TEST(Cycle, FormulaValuesComeFromThisCycleForEarlierFormulasAndTheLastForLaterOn
 
     const std::uint8_t first[] = {5};
     ASSERT_TRUE(cycle.LogPrint(first, TShownPage::Charts).Ok());
-    EXPECT_EQ(s.Data.Procs[1].Value, 5);
-    EXPECT_EQ(s.Data.Procs[2].Value, 0);
-    EXPECT_EQ(s.Data.Procs[4].Value, 5);
+    EXPECT_EQ(cycle.State().Values[1], 5);
+    EXPECT_EQ(cycle.State().Values[2], 0);
+    EXPECT_EQ(cycle.State().Values[4], 5);
 
     const std::uint8_t second[] = {7};
     ASSERT_TRUE(cycle.LogPrint(second, TShownPage::Charts).Ok());
-    EXPECT_EQ(s.Data.Procs[1].Value, 7);
-    EXPECT_EQ(s.Data.Procs[2].Value, 50);
-    EXPECT_EQ(s.Data.Procs[3].Value, 70);
-    EXPECT_EQ(s.Data.Procs[4].Value, 12);
+    EXPECT_EQ(cycle.State().Values[1], 7);
+    EXPECT_EQ(cycle.State().Values[2], 50);
+    EXPECT_EQ(cycle.State().Values[3], 70);
+    EXPECT_EQ(cycle.State().Values[4], 12);
 }
 
 TEST(Cycle, SlotsOfOtherKindsKeepWhatTheyHeld)
@@ -118,7 +118,7 @@ TEST(Cycle, SlotsOfOtherKindsKeepWhatTheyHeld)
     cycle.Formula(0).SetSlot(0, 42);
     const std::uint8_t sample[] = {9};
     ASSERT_TRUE(cycle.LogPrint(sample, TShownPage::Charts).Ok());
-    EXPECT_EQ(s.Data.Procs[0].Value, 42);
+    EXPECT_EQ(cycle.State().Values[0], 42);
 }
 
 TEST(Cycle, ElapsedTimeRunsOnAcrossMidnightAndFromTheLastCycle)
@@ -139,7 +139,7 @@ TEST(Cycle, ElapsedTimeRunsOnAcrossMidnightAndFromTheLastCycle)
         cycle.LastCycleTime = c.last;
         cycle.SetClock([&] { return c.now; });
         ASSERT_TRUE(cycle.LogPrint(sample, TShownPage::Charts).Ok());
-        EXPECT_NEAR(s.Data.Procs[0].Value, c.expected, c.tolerance) << c.last;
+        EXPECT_NEAR(cycle.State().Values[0], c.expected, c.tolerance) << c.last;
         EXPECT_EQ(cycle.LastCycleTime, static_cast<double>(static_cast<float>(c.now)));
     }
 
@@ -149,8 +149,8 @@ TEST(Cycle, ElapsedTimeRunsOnAcrossMidnightAndFromTheLastCycle)
     cycle.LastCycleTime = resend;
     cycle.SetClock([&] { return resend; });
     ASSERT_TRUE(cycle.LogPrint(sample, TShownPage::Charts).Ok());
-    EXPECT_LT(s.Data.Procs[0].Value, 0);
-    EXPECT_GT(s.Data.Procs[0].Value, -0.01);
+    EXPECT_LT(cycle.State().Values[0], 0);
+    EXPECT_GT(cycle.State().Values[0], -0.01);
 }
 
 TEST(Cycle, AlarmsHoldAboveOrAtAndBelowTheLevelAndAskForTheSoundEachCycle)
@@ -178,12 +178,12 @@ TEST(Cycle, AlarmsHoldAboveOrAtAndBelowTheLevelAndAskForTheSoundEachCycle)
         g.AlarmBelow = c.below;
         g.AlarmSound = c.sound;
         g.AlarmLevel = 10;
-        g.AlarmActive = !c.active;
+        cycle.State().AlarmActive[0] = !c.active;
         screen.Alarms = 0;
         const std::uint8_t sample[] = {c.value};
         ASSERT_TRUE(cycle.LogPrint(sample, TShownPage::Charts).Ok());
         ASSERT_TRUE(cycle.LogPrint(sample, TShownPage::Charts).Ok());
-        EXPECT_EQ(g.AlarmActive, c.active) << int(c.value) << " below " << c.below;
+        EXPECT_EQ(cycle.State().Alarm(0), c.active) << int(c.value) << " below " << c.below;
         EXPECT_EQ(screen.Alarms, c.active && c.sound ? 2 : 0) << int(c.value) << " below " << c.below;
     }
 }
@@ -222,7 +222,7 @@ TEST(Cycle, AFailingFormulaEndsTheCycleThereAfterTheRecordIsTaken)
 
     const std::uint8_t good[] = {20, 4};
     ASSERT_TRUE(cycle.LogPrint(good, TShownPage::Gauges).Ok());
-    EXPECT_EQ(s.Data.Procs[1].Value, 5);
+    EXPECT_EQ(cycle.State().Values[1], 5);
     recorder.Start();
     screen = {};
     cycle.LastCycleTime = 0.25;
@@ -232,9 +232,9 @@ TEST(Cycle, AFailingFormulaEndsTheCycleThereAfterTheRecordIsTaken)
     EXPECT_EQ(o.Error, FpError::DivisionByZero);
     EXPECT_EQ(o.FailedFormula, 1u);
     EXPECT_STREQ(o.Message(), "Floating point division by zero");
-    EXPECT_EQ(s.Data.Procs[0].Value, 30);  // before the failure: this cycle's
-    EXPECT_EQ(s.Data.Procs[1].Value, 5);   // the failing one keeps its value
-    EXPECT_EQ(s.Data.Procs[2].Value, 21);  // after it: not evaluated
+    EXPECT_EQ(cycle.State().Values[0], 30);  // before the failure: this cycle's
+    EXPECT_EQ(cycle.State().Values[1], 5);   // the failing one keeps its value
+    EXPECT_EQ(cycle.State().Values[2], 21);  // after it: not evaluated
     EXPECT_EQ(cycle.LastCycleTime, 0.25);
     EXPECT_TRUE(screen.Added.empty());
     EXPECT_EQ(screen.Prib, 0);
@@ -242,7 +242,7 @@ TEST(Cycle, AFailingFormulaEndsTheCycleThereAfterTheRecordIsTaken)
 
     // The next cycle runs from the start again.
     ASSERT_TRUE(cycle.LogPrint(good, TShownPage::Gauges).Ok());
-    EXPECT_EQ(s.Data.Procs[2].Value, 21);
+    EXPECT_EQ(cycle.State().Values[2], 21);
     EXPECT_EQ(screen.Prib, 1);
 }
 
@@ -263,20 +263,20 @@ TEST(Cycle, AFailureIsFoundWhenItsValueIsFiniteAndSumsAreTakenOnce)
     ASSERT_TRUE(cycle.LogPrint(good, TShownPage::Charts).Ok());
     const std::vector<double> first = {10, 0.2, 0, 11, std::exp(40.0L)};
     for (std::size_t i = 0; i < first.size(); ++i)
-        EXPECT_DOUBLE_EQ(s.Data.Procs[i].Value, first[i]) << i;
+        EXPECT_DOUBLE_EQ(cycle.State().Values[i], first[i]) << i;
 
     // 1/(250/0) is 0, a finite value; and e^1000 overflows a double later on.
     const std::uint8_t bad[] = {250, 0};
     const TCycleOutcome o = cycle.LogPrint(bad, TShownPage::Charts);
     EXPECT_EQ(o.Error, FpError::DivisionByZero);
     EXPECT_EQ(o.FailedFormula, 1u);
-    EXPECT_EQ(s.Data.Procs[0].Value, 260);  // summed once
+    EXPECT_EQ(cycle.State().Values[0], 260);  // summed once
     for (std::size_t i = 1; i < first.size(); ++i)
-        EXPECT_DOUBLE_EQ(s.Data.Procs[i].Value, first[i]) << i;
+        EXPECT_DOUBLE_EQ(cycle.State().Values[i], first[i]) << i;
 
     ASSERT_TRUE(cycle.LogPrint(good, TShownPage::Charts).Ok());
-    EXPECT_EQ(s.Data.Procs[0].Value, 270);
-    EXPECT_EQ(s.Data.Procs[3].Value, 11 + 271);
+    EXPECT_EQ(cycle.State().Values[0], 270);
+    EXPECT_EQ(cycle.State().Values[3], 11 + 271);
 }
 
 TEST(Cycle, AValueBeyondTheRangeOfADoubleIsAnOverflow)
@@ -285,11 +285,11 @@ TEST(Cycle, AValueBeyondTheRangeOfADoubleIsAnOverflow)
     TCycle cycle(s, {});
     const std::uint8_t small[] = {1};
     ASSERT_TRUE(cycle.LogPrint(small, TShownPage::Charts).Ok());
-    const double before = s.Data.Procs[0].Value;
+    const double before = cycle.State().Values[0];
     const std::uint8_t huge[] = {250};  // e^1000: an extended, not a double
     const TCycleOutcome o = cycle.LogPrint(huge, TShownPage::Charts);
     EXPECT_EQ(o.Error, FpError::Overflow);
-    EXPECT_EQ(s.Data.Procs[0].Value, before);
+    EXPECT_EQ(cycle.State().Values[0], before);
 }
 
 TEST(Cycle, ASampleShorterThanTheModelReadsZeros)
@@ -298,7 +298,19 @@ TEST(Cycle, ASampleShorterThanTheModelReadsZeros)
     TCycle cycle(s, {});
     const std::uint8_t shortSample[] = {7};
     ASSERT_TRUE(cycle.LogPrint(std::span<const std::uint8_t>(shortSample, 1), TShownPage::Charts).Ok());
-    EXPECT_EQ(s.Data.Procs[0].Value, 1);
+    EXPECT_EQ(cycle.State().Values[0], 1);
+}
+
+TEST(Cycle, AStateThatDoesNotFitTheModelIsFittedBeforeTheCycleWritesIt)
+{
+    TSettings s = CompiledSettings(Header(1, 2) + Formula(0, "a", ByteVar("a")) + Formula(1, "1", {}, true));
+    TCycle cycle(s, {});
+    cycle.State() = TRunState();
+    const std::uint8_t sample[] = {42};
+    ASSERT_TRUE(cycle.LogPrint(sample, TShownPage::Charts).Ok());
+    EXPECT_EQ(cycle.State().Values, (std::vector<double>{42, 1}));
+    EXPECT_EQ(cycle.State().AlarmActive.size(), s.Data.Gauges.size());
+    EXPECT_EQ(s.Data.Gauges.size(), 1u);
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 #include "run/run.h"
 
+#include "config/sums.h"
 #include "record/recorder.h"
 #include "support/loop_delay.h"
 #include "support/record_test_util.h"
@@ -185,10 +186,10 @@ TEST_F(RunTest, EveryCycleOfASourceAsFastAsItCanIsProcessedInOrderAndRecorded)
 
     EXPECT_EQ(run->Processed(), kTotal);
     EXPECT_EQ(run->DroppedFromDisplay(), 0u);
-    const TAllData& d = run->Data();
-    EXPECT_EQ(d.Procs[1].Value, kTotal);
-    EXPECT_EQ(d.Procs[2].Value, SumOfNumbers(0, kTotal));
-    EXPECT_EQ(d.Procs[0].Value, (kTotal - 1) & 0xFFFF);
+    const TRunState& d = run->State();
+    EXPECT_EQ(d.Values[1], kTotal);
+    EXPECT_EQ(d.Values[2], SumOfNumbers(0, kTotal));
+    EXPECT_EQ(d.Values[0], (kTotal - 1) & 0xFFFF);
     ASSERT_EQ(displays.Chart.size(), kTotal);
     for (std::uint32_t i = 0; i < kTotal; ++i)
         ASSERT_EQ(displays.Chart[i], i & 0xFFFF) << i;
@@ -209,8 +210,8 @@ TEST_F(RunTest, FallingBehindSkipsDrawingThenFormulasButNeverARecord)
     TurnUntil([&] { return run->PendingEntries() == 0; });
     EXPECT_EQ(run->Undrawn(), extra);
     EXPECT_EQ(run->RecordedOnly(), 0u);
-    EXPECT_EQ(run->Data().Procs[1].Value, total);
-    EXPECT_EQ(run->Data().Procs[2].Value, SumOfNumbers(0, total));
+    EXPECT_EQ(run->State().Values[1], total);
+    EXPECT_EQ(run->State().Values[2], SumOfNumbers(0, total));
     // The strip charts still get a step for every one of them.
     ASSERT_EQ(displays.Chart.size(), total);
     for (std::uint32_t i = 0; i < total; ++i)
@@ -222,7 +223,7 @@ TEST_F(RunTest, FallingBehindSkipsDrawingThenFormulasButNeverARecord)
         run->QueueEntry(Cycle(i));
     TurnUntil([&] { return run->PendingEntries() == 0; });
     EXPECT_EQ(run->RecordedOnly(), 700u);
-    EXPECT_EQ(run->Data().Procs[1].Value, total + more - 700);
+    EXPECT_EQ(run->State().Values[1], total + more - 700);
     EXPECT_EQ(run->DroppedFromDisplay(), extra + 700 + (more - 700 - kMaxQueuedSamples));
     const std::vector<std::uint32_t> recorded = Recorded();
     ASSERT_EQ(recorded.size(), total + more);
@@ -347,24 +348,85 @@ TEST_F(RunTest, ARestartedRunGivesWhatAFreshRunGives)
             run->ProcessCycle(Cycle(i).Sample, Cycle(i).TimeOfDay);
     };
     feed();
-    const std::vector<double> values = {run->Data().Procs[0].Value, run->Data().Procs[1].Value,
-                                        run->Data().Procs[2].Value};
-    EXPECT_TRUE(run->Data().Gauges[0].AlarmActive);
-    run->Data().MomentPeak = 5;
-    run->Data().MomentPrevX = 7;
+    const std::vector<double> values = {run->State().Values[0], run->State().Values[1],
+                                        run->State().Values[2]};
+    EXPECT_TRUE(run->State().Alarm(0));
+    run->State().Moment.MomentPeak = 5;
+    run->State().Moment.MomentPrevX = 7;
 
     run->Restart(0.25);
     EXPECT_EQ(run->Cycle().LastCycleTime, 0.25);
     EXPECT_EQ(run->Processed(), 0u);
-    EXPECT_FALSE(run->Data().Gauges[0].AlarmActive);
-    EXPECT_EQ(run->Data().MomentPeak, 0);
-    EXPECT_EQ(run->Data().MomentPrevX, 0);
-    for (const TProc& p : run->Data().Procs)
-        EXPECT_EQ(p.Value, 0);
+    EXPECT_FALSE(run->State().Alarm(0));
+    EXPECT_EQ(run->State().Moment.MomentPeak, 0);
+    EXPECT_EQ(run->State().Moment.MomentPrevX, 0);
+    for (const double v : run->State().Values)
+        EXPECT_EQ(v, 0);
     feed();
-    EXPECT_EQ(run->Data().Procs[0].Value, values[0]);
-    EXPECT_EQ(run->Data().Procs[1].Value, values[1]);
-    EXPECT_EQ(run->Data().Procs[2].Value, values[2]);
+    EXPECT_EQ(run->State().Values[0], values[0]);
+    EXPECT_EQ(run->State().Values[1], values[1]);
+    EXPECT_EQ(run->State().Values[2], values[2]);
+}
+
+// The chart tab as the window runs it: each cycle carries the tab's run on
+// in the run's state from the values of that cycle.
+struct TChartTabDisplays : TCountingDisplays {
+    TRun* Run = nullptr;
+    void DrawMoment() override
+    {
+        TMomentState& m = Run->State().Moment;
+        const double x = Run->State().ValueOf(0);
+        m.MomentRestart = x <= 30000;
+        if (x > m.MomentPrevX && x > m.MomentPeak)
+            m.MomentPeak = x;
+        m.MomentPrevX = x;
+    }
+};
+
+TEST_F(RunTest, ARunStartedAgainIsInTheStateOfAFreshRunAndItsSettingsAreAsRead)
+{
+    const TSettings loaded = LoadSettingsFromBytes(Utf8ToCp1251(kSettings));
+    const TRunState fresh(loaded.Data);
+    ASSERT_EQ(fresh.Values.size(), 3u);
+    ASSERT_EQ(fresh.AlarmActive.size(), 1u);
+    EXPECT_EQ(run->State(), fresh);
+
+    TChartTabDisplays chartTab;
+    chartTab.Run = run.get();
+    run->SetDisplays(&chartTab);
+    run->SetShownPage(TShownPage::Moment);
+    auto feed = [](TRun& r) {
+        for (std::uint32_t i = 29990; i < 30010; ++i)
+            r.ProcessCycle(Cycle(i).Sample, Cycle(i).TimeOfDay);
+    };
+    // Sums carried over from log.sv, then cycles that raise the alarm and
+    // run the chart tab.
+    const std::string sums = Utf8ToCp1251("[Сохр_Формулы]\n") + loaded.Data.Procs[1].Name + "=1000\n" +
+                             loaded.Data.Procs[2].Name + "=5\n";
+    ASSERT_EQ(RestoreSumsFromBytes(sums, run->Data(), run->State()), std::nullopt);
+    EXPECT_EQ(run->State().Values[1], 1000);
+    feed(*run);
+    EXPECT_EQ(run->State().Values[1], 1020);
+    EXPECT_TRUE(run->State().Alarm(0));
+    EXPECT_EQ(run->State().Moment.MomentPeak, 30009);
+
+    run->Restart(0.25);
+    EXPECT_EQ(run->State(), fresh);
+    // Nothing of the cycles stayed behind in the settings.
+    EXPECT_TRUE(run->Data() == loaded.Data);
+
+    // From there on it goes as a run that never ran before.
+    TRun other(loaded);
+    TChartTabDisplays otherTab;
+    otherTab.Run = &other;
+    other.SetDisplays(&otherTab);
+    other.SetShownPage(TShownPage::Moment);
+    other.Restart(0.25);
+    feed(*run);
+    feed(other);
+    EXPECT_EQ(run->State(), other.State());
+    EXPECT_EQ(run->State().Values[1], 20);
+    EXPECT_TRUE(run->Data() == loaded.Data);
 }
 
 }  // namespace

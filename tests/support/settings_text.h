@@ -31,7 +31,7 @@ inline std::string Describe(const TSettings& s)
     o << int(d.FormulaCount) << '\n';
     for (std::size_t i = 0; i < d.Procs.size(); ++i) {
         const TProc& p = d.Procs[i];
-        o << " proc " << p.Name << ' ' << p.Accumulate << ' ' << p.Value << ' ' << int(p.VarCount) << " ["
+        o << " proc " << p.Name << ' ' << p.Accumulate << ' ' << int(p.VarCount) << " ["
           << s.FormulaTexts[i] << "]\n";
         for (const TPerem& v : p.Vars)
             o << "  var " << v.Name << ' ' << int(v.Kind) << ' ' << int(v.SampleIndex) << ' ' << v.IsBit << ' '
