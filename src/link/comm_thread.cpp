@@ -3,6 +3,7 @@
 #include "config/model.h"
 #include "config/time_of_day.h"
 #include "link/port_name.h"
+#include "link/quiet_plan.h"
 #include "platform/serial_device.h"
 #include "platform/serial_tune.h"
 
@@ -168,7 +169,7 @@ TValueSummary Summarize(const std::vector<double>& values)
 }
 
 struct TCommThread::TWorker {
-    explicit TWorker(const TCommSettings& settings) : Protocol(PollConfigOf(settings)) {}
+    explicit TWorker(const TCommSettings& settings) : Protocol(PollConfigOf(settings)), Quiet(kQuietMargin) {}
 
     TPollProtocol Protocol;
     QSerialPort Port;
@@ -189,6 +190,12 @@ struct TCommThread::TWorker {
     // The watchdog's time-out is due here; Timer1 fires at or before it and
     // is armed again for what is left, so a reply only moves the deadline.
     std::chrono::steady_clock::time_point WatchdogDue{};
+    TQuietPlan Quiet;
+    // The last frame written: when, and the line's time for it and its reply
+    // (zero for a frame whose answer tells nothing of a reply's timing).
+    std::chrono::steady_clock::time_point SentAt{};
+    std::chrono::microseconds SentWire{0};
+    bool WholeAtQuietEnd = false;  // the reply to it was whole when the quiet wait ended
 };
 
 class TCommThread::TInbox : public QObject {
@@ -393,6 +400,7 @@ void TCommThread::OpenPort()
     w.ReadThreshold = 0;  // opening put the line into wake-on-any-byte
     w.ThresholdWorks = true;
     w.Threshold.Forget();
+    w.Quiet.Forget();
     UpdateReadThreshold();
     m_PortOpen.store(true, std::memory_order_relaxed);
     if (w.EverOpened)
@@ -526,6 +534,8 @@ void TCommThread::TakeReply(bool cycleDone, std::chrono::steady_clock::time_poin
 {
     TWorker& w = *m_Worker;
     const qint64 arrival = QDateTime::currentMSecsSinceEpoch();
+    if (w.SentWire > std::chrono::microseconds::zero() && !w.WholeAtQuietEnd)
+        w.Quiet.Seen(w.SentWire, std::chrono::duration_cast<std::chrono::microseconds>(replyRead - w.SentAt));
     RestartWatchdog();
     const bool sent = !StopRequested() && SendFrame(TPollProtocol::TFrameKind::Request);
     const auto sentAt = std::chrono::steady_clock::now();
@@ -549,19 +559,29 @@ void TCommThread::QuietUntilReplyCanBeDue(std::chrono::steady_clock::time_point 
     if (!m_Settings.QuietWhileReplyInFlight)
         return;
     TWorker& w = *m_Worker;
-    // The reply cannot be whole before the request and the rest of the reply
-    // have crossed the line (the preamble, an echo of the request, comes back
-    // while the request goes out). Waiting for bytes before then only wakes
-    // this thread for each byte as it comes: the driver's wake-up ignores the
-    // read threshold. The thread sleeps instead and watches the port from a
-    // little before the earliest moment on, so the turnaround stays as it was.
-    const std::size_t bytes = AreaWireBytes(w.Protocol.RequestLength(), 0);
-    const auto wire = std::chrono::microseconds(std::int64_t(bytes) * 10'000'000 / w.Protocol.Line().Baud);
-    const auto until = sentAt + wire - kQuietMargin;
+    const auto quiet = w.Quiet.QuietFor(w.SentWire);
+    if (quiet <= std::chrono::microseconds::zero())
+        return;
+    auto until = sentAt + quiet;
+    // A stalled ECU gets its re-send on time.
+    if (w.Timer1.isActive())
+        until = std::min(until, w.WatchdogDue - kQuietMargin);
     if (until <= std::chrono::steady_clock::now())
         return;
-    std::unique_lock lock(m_QuietMutex);
-    m_QuietWake.wait_until(lock, until, [this] { return StopRequested(); });
+    {
+        std::unique_lock lock(m_QuietMutex);
+        if (m_QuietWake.wait_until(lock, until, [this] { return StopRequested(); }))
+            return;
+    }
+    const auto late = std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - until);
+    m_QuietWaits.fetch_add(1, std::memory_order_relaxed);
+    // Bytes that came during the sleep are still queued for the event loop;
+    // a whole reply among them means the sleep was too long.
+    const long queued = SerialInputQueued(NativeHandle(w.Port));
+    w.WholeAtQuietEnd = queued >= 0 && w.Protocol.Received() + std::size_t(queued) >= w.Protocol.ReplyThreshold();
+    w.Quiet.Woke(late, w.WholeAtQuietEnd);
+    if (w.WholeAtQuietEnd)
+        m_QuietOvershoots.fetch_add(1, std::memory_order_relaxed);
 }
 
 void TCommThread::RestartWatchdog()
@@ -611,6 +631,13 @@ bool TCommThread::SendFrame(TPollProtocol::TFrameKind kind)
     UpdateReadThreshold();  // before the write: the reply may come at once
     if (frame.empty())
         return false;
+    // What comes after a wake-up frame tells nothing of a reply's timing.
+    w.SentWire = kind == TPollProtocol::TFrameKind::Request
+        ? std::chrono::microseconds(std::int64_t(AreaWireBytes(w.Protocol.RequestLength(), w.Protocol.PreambleLength()))
+                                    * 10'000'000 / w.Protocol.Line().Baud)
+        : std::chrono::microseconds::zero();
+    w.SentAt = std::chrono::steady_clock::now();
+    w.WholeAtQuietEnd = false;
     // Straight to the driver where it takes the frame whole and nothing of an
     // earlier frame still waits in the port's buffer: the port's own write
     // path arms a write notification and wakes the event loop twice for it.

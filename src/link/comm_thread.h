@@ -62,9 +62,11 @@ inline constexpr QEvent::Type WM_CYCLE_DONE = static_cast<QEvent::Type>(2024);
 
 inline constexpr std::size_t kMaxQueuedSamples = 4096;
 
-// How long before the earliest moment a reply can be whole the worker watches
-// the port again after its quiet wait: more than a sleep overshoots.
-inline constexpr std::chrono::microseconds kQuietMargin{1500};
+// How long at least before the earliest moment a reply can be whole the
+// worker watches the port again after its quiet wait: more than a sleep
+// overshoots on an idle machine, less than a byte's time at 10400 bit/s, so
+// that mostly only the reply's last byte is watched.
+inline constexpr std::chrono::microseconds kQuietMargin{600};
 
 // For a consumer's event(): whether e is WM_CYCLE_DONE. It passes the gate
 // that every event the worker posts passed once built, before the event is
@@ -83,12 +85,17 @@ struct TCommSettings {
     std::int32_t ReplyTimeout = 1000;
     int ReconnectInterval = 1000;  // ms between attempts to open the port
     // Sleep, instead of watching the port, while the reply to a request just
-    // sent cannot have crossed the line yet: about a third fewer context
-    // switches at 9600 bit/s. Off by default: on a loaded machine the sleep
-    // can overshoot the reply and cost cycles, and against a device that
-    // answers faster than its line speed (a pseudo-terminal) it paces the
-    // link at the wire. Not for Windows, whose sleeps are 15.6 ms coarse.
+    // sent cannot be whole yet: the driver wakes a watching reader for every
+    // byte, so at 9600 bit/s this saves most of the worker's wake-ups. How
+    // early a reply can be whole is learnt from the replies watched, and a
+    // reply found whole when the sleep ends has the next ones watched again,
+    // so a device faster than its line is not held to it. Not for Windows,
+    // whose sleeps are 15.6 ms coarse.
+#ifdef _WIN32
     bool QuietWhileReplyInFlight = false;
+#else
+    bool QuietWhileReplyInFlight = true;
+#endif
     // Where the adapters' latency timers are found; tests lay out a folder like it.
     std::filesystem::path SysfsRoot = "/sys";
 };
@@ -180,6 +187,11 @@ public:
     // Times the worker woke for received bytes: about once per reply where the
     // platform can wait for a byte count (Linux), once per byte or so elsewhere.
     std::uint64_t Wakeups() const { return m_Wakeups.load(std::memory_order_relaxed); }
+    // Quiet waits after a request, and those that found the reply whole
+    // already when they ended (slept too long: the reply came earlier than
+    // learnt, or the machine woke the worker late).
+    std::uint64_t QuietWaits() const { return m_QuietWaits.load(std::memory_order_relaxed); }
+    std::uint64_t QuietOvershoots() const { return m_QuietOvershoots.load(std::memory_order_relaxed); }
     // The host's turnaround in microseconds, from the read that completed a
     // reply to the write of the next request, over the recent replies.
     TValueSummary Turnaround() const { return Summarize(m_Turnarounds.Values()); }
@@ -222,6 +234,8 @@ private:
     std::atomic<std::uint64_t> m_Reopens{0};
     std::atomic<std::uint64_t> m_Dropped{0};
     std::atomic<std::uint64_t> m_Wakeups{0};
+    std::atomic<std::uint64_t> m_QuietWaits{0};
+    std::atomic<std::uint64_t> m_QuietOvershoots{0};
     std::atomic<bool> m_KeepAll{false};
     TRecentValues m_Turnarounds;
 

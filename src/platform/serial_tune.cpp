@@ -7,6 +7,7 @@
 
 #include <cerrno>
 
+#include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -88,6 +89,14 @@ int SerialReadThreshold(std::intptr_t handle) noexcept
     return tio.c_cc[VTIME] == 0 ? tio.c_cc[VMIN] : -1;
 }
 
+long SerialInputQueued(std::intptr_t handle) noexcept
+{
+    int queued = 0;
+    if (handle < 0 || ::ioctl(static_cast<int>(handle), FIONREAD, &queued) != 0)
+        return -1;
+    return queued;
+}
+
 TSerialHealth ProbeSerialPort(std::intptr_t handle) noexcept
 {
     termios tio{};
@@ -130,6 +139,10 @@ bool TSerialReadThreshold::Set(std::intptr_t, std::size_t) noexcept { return fal
 std::ptrdiff_t WriteSerialNow(std::intptr_t, std::span<const std::uint8_t>) noexcept { return -1; }
 
 int SerialReadThreshold(std::intptr_t) noexcept { return -1; }
+
+// ClearCommError would tell (cbInQue), but it also clears the errors that the
+// port class collects with the same call.
+long SerialInputQueued(std::intptr_t) noexcept { return -1; }
 
 TSerialHealth ProbeSerialPort(std::intptr_t handle) noexcept
 {

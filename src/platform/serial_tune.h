@@ -45,6 +45,11 @@ std::ptrdiff_t WriteSerialNow(std::intptr_t handle, std::span<const std::uint8_t
 // Reads back the threshold in force (0: any byte wakes), or -1 when unknown.
 int SerialReadThreshold(std::intptr_t handle) noexcept;
 
+// Bytes waiting in the driver's input queue, without reading them or waking
+// anyone; -1 where that cannot be told (Windows: asking would also clear the
+// line errors the port class reads itself).
+long SerialInputQueued(std::intptr_t handle) noexcept;
+
 enum class TSerialHealth : std::uint8_t {
     Alive,  // the handle still reaches a device
     Gone,   // hung up, removed or closed under us: an error that means removal

@@ -350,9 +350,10 @@ TEST_F(CommThreadTest, SlowRepliesWithinTheTimeoutAreNeverResent)
 }
 
 #ifdef __linux__
-// The worker's own context switches, voluntary and not, from the kernel's
-// account of the thread named after its class.
-std::uint64_t WorkerSwitches()
+// The worker's own context switches, voluntary and (unless asked for its
+// own waits only) not, from the kernel's account of the thread named after
+// its class.
+std::uint64_t WorkerSwitches(bool voluntaryOnly = false)
 {
     std::uint64_t total = 0;
     for (const auto& task : std::filesystem::directory_iterator("/proc/self/task")) {
@@ -364,7 +365,8 @@ std::uint64_t WorkerSwitches()
         std::ifstream status(task.path() / "status");
         std::string line;
         while (std::getline(status, line))
-            if (line.rfind("voluntary_ctxt_switches:", 0) == 0 || line.rfind("nonvoluntary_ctxt_switches:", 0) == 0)
+            if (line.rfind("voluntary_ctxt_switches:", 0) == 0
+                || (!voluntaryOnly && line.rfind("nonvoluntary_ctxt_switches:", 0) == 0))
                 total += std::stoull(line.substr(line.find(':') + 1));
     }
     return total;
@@ -399,7 +401,57 @@ TEST_F(CommThreadTest, SleepsWhileTheReplyIsOnTheLine)
     for (const TCycleSample& c : sink.Of(Kind::Cycle))
         ASSERT_EQ(c.Sample, Expected(areas));
 }
+
+// Left as they are, the settings sleep through all but the end of each reply
+// once the worker has seen a few, and the replies still come whole.
+TEST_F(CommThreadTest, ByDefaultWatchesOnlyTheEndOfEachReply)
+{
+    TEcuSimOptions options;
+    options.LinkPath = link;
+    options.Baud = 9600;
+    sim = std::make_unique<TEcuSimulator>(options);
+    sim->FreezeMemory(PatternMemory());
+    std::string error;
+    ASSERT_TRUE(sim->Start(&error)) << error;
+    const std::vector<TArea> areas = {{0x00, 0, 16}, {0x80, 16, 40}, {0xF0, 56, 2}};
+    StartComm(Settings(areas));
+    ASSERT_TRUE(WaitCycles(3, 3000));
+    const std::uint64_t switches = WorkerSwitches(true);
+    const std::uint64_t replies = sim->Replies();
+    const std::uint64_t quiet = comm->QuietWaits();
+    const std::size_t cycles = sink.Count(Kind::Cycle);
+    ASSERT_TRUE(WaitCycles(cycles + 10, 5000));
+    const double perReply = double(WorkerSwitches(true) - switches) / double(sim->Replies() - replies);
+    const std::uint64_t quietWaits = comm->QuietWaits() - quiet;
+    StopComm();
+    ASSERT_GT(switches, 0u) << "no thread named after the worker";
+    // 28 bytes a reply on average; the sleep, the last byte or two, and room
+    // for a machine that wakes the worker late. (Preemptions are the load's.)
+    EXPECT_LE(perReply, 10) << "the worker watched the bytes of a reply come one by one";
+    EXPECT_GE(quietWaits, 25u);
+    for (const TCycleSample& c : sink.Of(Kind::Cycle))
+        ASSERT_EQ(c.Sample, Expected(areas));
+}
 #endif
+
+// A device that answers faster than its line (here a pseudo-terminal without
+// pacing) is not held to the line's pace by the sleeps after each request:
+// they are learnt from its replies, which are whole at once.
+TEST_F(CommThreadTest, QuietWaitsDoNotHoldAFastDeviceToItsLine)
+{
+    StartSim();
+    const std::vector<TArea> areas = {{0x00, 0, 16}, {0x80, 16, 40}};
+    TCommSettings s = Settings(areas);
+    s.QuietWhileReplyInFlight = true;
+    StartComm(s);
+    ASSERT_TRUE(WaitCycles(5, 3000));
+    const std::size_t cycles = sink.Count(Kind::Cycle);
+    test::Pump(1000);
+    const double perSecond = double(sink.Count(Kind::Cycle) - cycles);
+    StopComm();
+    EXPECT_GE(perSecond, 5 * CycleWireLimit(9600, areas, kPreambleOn));
+    EXPECT_EQ(sink.Of(Kind::Cycle).back().Sample, Expected(areas));
+}
 
 // The port goes away (an unplugged adapter) and comes back at the same name:
 // the worker reports the loss, reopens and resumes within two seconds.
