@@ -645,6 +645,10 @@ void TForm1::Recording()
     // A replay shows no live cycles, so it neither starts nor stops one.
     if (!recorder || IsReplaying())
         return;
+    // The cycles completed before the key belong in the log, however far
+    // behind the window is in handling them.
+    if (recorder->IsRecording())
+        run_->RecordPending();
     const TSaveResult r = recorder->Recording();
     Button2->setText(QString::fromUtf8(recorder->Caption()));
     if (!r.Ok())

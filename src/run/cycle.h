@@ -40,6 +40,7 @@ struct TCycleDrawing {
     TShownPage Page = TShownPage::None;
     bool Charts = true;  // a strip-chart step per cycle
     bool Sound = true;   // the alarm sound
+    bool Record = true;  // false: the cycle is in the recording already
 };
 
 // What a cycle drives on screen; the window implements it.

@@ -111,10 +111,12 @@ void TRun::LogPrint()
     while (pending_.size() > kRecordOnlyBacklog) {
         TCycleSample entry = std::move(pending_.front());
         pending_.pop_front();
+        const bool recorded = TakeRecordedAhead();
         if (entry.Kind == TCycleSample::TKind::Cycle) {
             ++undrawn_;
             ++recordedOnly_;
-            cycle_->Record(entry.Sample, entry.TimeOfDay);
+            if (!recorded)
+                cycle_->Record(entry.Sample, entry.TimeOfDay);
             if (OnEntry)
                 OnEntry(entry, TCycleOutcome{});
         } else {
@@ -133,9 +135,11 @@ void TRun::LogPrint()
         // box for this entry runs the event loop, which may come back here.
         TCycleSample entry = std::move(pending_.front());
         pending_.pop_front();
+        TCycleDrawing drawing = behind ? quiet : Drawing();
+        drawing.Record = !TakeRecordedAhead();
         if (behind && entry.Kind == TCycleSample::TKind::Cycle)
             ++undrawn_;
-        Handle(entry, behind ? quiet : Drawing());
+        Handle(entry, drawing);
         if (budget_.count() > 0 && spent.elapsed() >= budget_.count())
             break;
     }
@@ -183,9 +187,21 @@ TCycleOutcome TRun::ProcessCycle(std::span<const std::uint8_t> sample, double ti
     return cycle_->LogPrintAt(sample_, drawing, timeOfDay);
 }
 
+void TRun::RecordPending()
+{
+    if (!IsRecording())
+        return;
+    Take();
+    for (std::size_t i = recordedAhead_; i < pending_.size(); ++i)
+        if (pending_[i].Kind == TCycleSample::TKind::Cycle)
+            cycle_->Record(pending_[i].Sample, pending_[i].TimeOfDay);
+    recordedAhead_ = pending_.size();
+}
+
 void TRun::Restart(double timeOfDay)
 {
     pending_.clear();
+    recordedAhead_ = 0;
     cycle_->Restart(timeOfDay);
     std::fill(sample_.begin(), sample_.end(), 0);
     processed_ = 0;

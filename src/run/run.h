@@ -104,7 +104,16 @@ public:
     std::size_t PendingEntries() const { return pending_.size(); }
     // Forgets the entries taken from the source and not yet handled (a
     // replay paused mid-batch stops at the record it shows).
-    void DropPending() { pending_.clear(); }
+    void DropPending()
+    {
+        pending_.clear();
+        recordedAhead_ = 0;
+    }
+    // Puts every cycle the source has completed and the run not yet handled
+    // into the recording now, so that a recording stopped next holds every
+    // cycle completed before it; they are handled later without being
+    // recorded again. Nothing while not recording.
+    void RecordPending();
 
     // One cycle handled now, outside the queue.
     TCycleOutcome ProcessCycle(std::span<const std::uint8_t> sample, double timeOfDay,
@@ -137,6 +146,14 @@ private:
     void Take();
     void Handle(TCycleSample& entry, const TCycleDrawing& drawing);
     void PostTurn();
+    // For the entry just taken off the front: whether RecordPending recorded it.
+    bool TakeRecordedAhead()
+    {
+        if (recordedAhead_ == 0)
+            return false;
+        --recordedAhead_;
+        return true;
+    }
 
     TSettings settings_;
     std::unique_ptr<TRecorder> recorder_;
@@ -148,6 +165,8 @@ private:
     TShownPage page_ = TShownPage::None;
     bool sound_ = true;
     bool turnPosted_ = false;
+    // How many entries at the front of pending_ RecordPending has recorded.
+    std::size_t recordedAhead_ = 0;
     // A turn that ran out of budget goes on from a timer rather than a posted
     // event: posted events come before timers (and, in some event loops,
     // before input), so a run that always had one waiting would keep the

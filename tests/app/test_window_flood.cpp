@@ -10,7 +10,9 @@
 #include "record/recorder.h"
 
 #include <QApplication>
+#include <QDir>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QPaintEvent>
 #include <QScreen>
 #include <QTemporaryDir>
@@ -152,6 +154,41 @@ TEST_F(FloodTest, EveryCycleIsRecordedInOrderWhenTheWindowFallsFarBehind)
         lastMs = ms;
     }
     // The values are the last cycle's.
+    const int last = total - 1;
+    const double a = (last >> 8) & 0xFF, b = (last * 7) & 0xFF;
+    EXPECT_NEAR(f->State().Values[0], (a * 256 + b) / 4 + std::sin(a) * 2, 1e-9);
+}
+
+TEST_F(FloodTest, StoppingARecordingKeepsTheCyclesTheWindowHasNotHandledYet)
+{
+    WriteSettings(4, 2, 4);
+    ASSERT_TRUE(QDir(program.path()).mkpath("logs"));
+    auto f = Make();
+    f->Recording();
+    ASSERT_TRUE(f->IsRecording());
+    const std::size_t n = f->SampleBuffer().size();
+    const int total = 3000;
+    for (int i = 0; i < total; ++i)
+        f->QueueEntry(Cycle(i, n));
+    // "r" before the window has got round to them: they completed before it.
+    f->FormKeyPress(QLatin1Char('r'));
+    ASSERT_FALSE(f->IsRecording()) << (shown.empty() ? std::string() : shown.back().toStdString());
+    QDir logs(program.filePath("logs"));
+    const QStringList saved = logs.entryList({"*.xlg"}, QDir::Files);
+    ASSERT_EQ(saved.size(), 1) << saved.join(' ').toStdString();
+    QFile file(logs.filePath(saved[0]));
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    const QByteArray log = file.readAll();
+    const std::size_t record = 4 + n;
+    ASSERT_EQ(std::size_t(log.size()), 1 + record * std::size_t(total));
+    for (int i = 0; i < total; ++i) {
+        const auto* r = reinterpret_cast<const std::uint8_t*>(log.constData()) + 1 + record * std::size_t(i);
+        ASSERT_EQ((r[4] << 8) | r[5], i & 0xFFFF) << i;
+    }
+    // They are still handled in full afterwards, and not recorded twice.
+    QTRY_VERIFY_WITH_TIMEOUT(f->PendingEntries() == 0, 60000);
+    EXPECT_EQ(f->ProcessedCycles(), std::uint64_t(total));
+    EXPECT_EQ(f->Recorder()->LogBuffer().size(), 1u);
     const int last = total - 1;
     const double a = (last >> 8) & 0xFF, b = (last * 7) & 0xFF;
     EXPECT_NEAR(f->State().Values[0], (a * 256 + b) / 4 + std::sin(a) * 2, 1e-9);
