@@ -25,10 +25,10 @@
 #include <QTabBar>
 #include <QTabWidget>
 #include <QTemporaryDir>
+#include <QThread>
 #include <QTimer>
 
 #include <algorithm>
-#include <map>
 #include <cstdio>
 #include <fstream>
 #include <string>
@@ -111,13 +111,15 @@ public:
         std::string Receiver;
     };
     std::vector<TLong> longest;  // the five longest, longest first
-    std::map<int, double> byType;
-    std::map<int, int> countByType;
 
     bool notify(QObject* o, QEvent* e) override
     {
         const int type = e->type();
-        // Nested handlers (a paint inside a resize) count in their outer one.
+        // Other threads' events (the serial worker's loop) are not the
+        // window's; nested handlers (a paint inside a resize) count in their
+        // outer one.
+        if (QThread::currentThread() != thread())
+            return QApplication::notify(o, e);
         if (depth_++ > 0) {
             const bool r = QApplication::notify(o, e);
             --depth_;
@@ -128,8 +130,6 @@ public:
         const bool r = QApplication::notify(o, e);
         --depth_;
         const double ms = t.nsecsElapsed() / 1e6;
-        byType[type] += ms;
-        countByType[type] += 1;
         if (longest.size() < 5 || ms > longest.back().Ms) {
             TLong l{ms, type, o->metaObject()->className()};
             longest.insert(std::upper_bound(longest.begin(), longest.end(), l,
@@ -180,17 +180,8 @@ int main(int argc, char** argv)
     QTimer beat;
     beat.setTimerType(Qt::PreciseTimer);
     QObject::connect(&beat, &QTimer::timeout, [&] {
-        if (tick.isValid()) {
+        if (tick.isValid())
             late.push_back(std::max(0.0, tick.nsecsElapsed() / 1e6 - 20));
-            if (late.back() > 200) {
-                std::string m;
-                for (auto [k, v] : app.byType)
-                    m += " " + std::to_string(k) + ":" + std::to_string(int(v)) + "ms/" + std::to_string(app.countByType[k]);
-                std::fprintf(stderr, "late %.0f:%s\n", late.back(), m.c_str());
-            }
-        }
-        app.byType.clear();
-        app.countByType.clear();
         tick.restart();
     });
     beat.start(20);

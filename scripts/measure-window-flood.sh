@@ -10,8 +10,8 @@
 # BUILD and BASELINE_BUILD are configured build folders (with the logger and
 # the kovra tool built); BASELINE_BUILD is compiled from BASELINE_COMMIT
 # (default HEAD), whose headers the probe is built against for it. The
-# simulated ECU is the kovra tool of BUILD for both; -b paces it at BAUD bit/s
-# (default: it answers at once).
+# simulated ECU is the kovra tool of BUILD for both; -b paces it at BAUD bit/s,
+# at most 4000000 (default: it answers at once).
 set -euo pipefail
 secs=20
 baud=0
@@ -93,6 +93,10 @@ run_one() {  # NAME PROBE
   local sim=$!
   pids+=($sim)
   for _ in $(seq 50); do [ -e "$link" ] && break; sleep 0.1; done
+  if [ ! -e "$link" ]; then
+    echo "$1: the simulated ECU did not start (see $new/src/cli/kovra ecu-sim --help)"
+    return
+  fi
   local line
   line=$(timeout $((secs + 300)) "$2" "$link" "$secs" 2>>"$work/stderr" | tail -1) || line="${line:-no answer within $((secs + 300)) s}"
   kill "$sim" 2>/dev/null || true
