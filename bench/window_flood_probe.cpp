@@ -15,6 +15,10 @@
 #include "config/cp1251.h"
 #include "link/comm_thread.h"
 #include "record/recorder.h"
+#if __has_include("run/run.h")
+#include "run/run.h"
+#define KOVRA_PROBE_HAS_RUN 1
+#endif
 
 #include <QApplication>
 #include <QDir>
@@ -199,6 +203,7 @@ int main(int argc, char** argv)
     double clickGraphs = -1, clickChart = -1, keyR = -1;
     std::uint64_t workerCycles = 0, records = 0;
     std::uint64_t processed = 0, undrawn = 0;  // drawn in full, and not drawn, when "r" was handled
+    std::uint64_t recordedOnly = 0;            // of those not drawn, only recorded (no formulas)
     double keyAt = 0;  // seconds from the start to when "r" was handled
     {
         watch.page = form->TabSheet1;
@@ -230,6 +235,7 @@ int main(int argc, char** argv)
             double* at = nullptr;
             std::uint64_t* processed = nullptr;
             std::uint64_t* undrawn = nullptr;
+            std::uint64_t* recordedOnly = nullptr;
             bool eventFilter(QObject* o, QEvent* e) override
             {
                 if (o == f && e->type() == QEvent::KeyPress && f->IsRecording()) {
@@ -239,6 +245,9 @@ int main(int argc, char** argv)
                     *recs = (f->Recorder()->LogBuffer().size() - 1) / (n + 4);
                     *processed = f->ProcessedCycles();
                     *undrawn = f->DroppedFromDisplay();
+#ifdef KOVRA_PROBE_HAS_RUN
+                    *recordedOnly = f->Run().RecordedOnly();
+#endif
                 }
                 return false;
             }
@@ -251,6 +260,7 @@ int main(int argc, char** argv)
         spy.at = &keyAt;
         spy.processed = &processed;
         spy.undrawn = &undrawn;
+        spy.recordedOnly = &recordedOnly;
         form->installEventFilter(&spy);
         keyR = WaitFor([&] { return form->Button2->text() != before && watch.painted; }, 120000);
         form->removeEventFilter(&spy);
@@ -263,11 +273,13 @@ int main(int argc, char** argv)
     std::printf("seconds=%.1f until_r=%.1f worker_cycles_per_s=%.0f recorded_cycles_per_s=%.0f worker_cycles=%llu "
                 "recorded=%llu fifo_dropped=%llu tab_graphs_ms=%.1f tab_chart_ms=%.1f key_r_ms=%.1f "
                 "timer_late_p50_ms=%.1f timer_late_p99_ms=%.1f timer_late_max_ms=%.1f processed_per_s=%.0f "
-                "undrawn=%llu",
+                "undrawn=%llu worked_out_per_s=%.0f",
                 runSeconds, keyAt, workerCycles / keyAt, records / keyAt,
                 static_cast<unsigned long long>(workerCycles), static_cast<unsigned long long>(records),
                 static_cast<unsigned long long>(dropped), clickGraphs, clickChart, keyR, pct(0.5), pct(0.99),
-                late.empty() ? 0.0 : late.back(), processed / keyAt, static_cast<unsigned long long>(undrawn));
+                late.empty() ? 0.0 : late.back(), processed / keyAt, static_cast<unsigned long long>(undrawn),
+                // Every cycle whose formulas, sums and strip-chart steps were worked out.
+                double(records - recordedOnly) / keyAt);
     std::string longest;
     for (const auto& l : app.longest)
         longest += (longest.empty() ? "" : ",") + std::to_string(int(l.Ms)) + "ms:" + std::to_string(l.Type) +
