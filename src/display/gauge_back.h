@@ -60,10 +60,22 @@ struct TClockPlace {
 // What the last frame drew over the background, so that the next one has
 // only those boxes to restore. Valid only for the very frame and background
 // it was taken on: their cache keys change with any write to either picture.
+// What a gauge (or the clock) was drawn from: a frame draws it again only
+// when this changed, or when a neighbour's drawing reaches into its box.
+struct TGaugeLook {
+    TPribor Gauge;  // its settings, which the live layer reads too
+    bool Drawn = false;
+    QString Text;
+    double Position = 0;
+    bool Alarm = false;
+    bool operator==(const TGaugeLook&) const = default;
+};
+
 struct TFrameMarks {
     qint64 FrameKey = 0;
     qint64 BackgroundKey = 0;
-    std::vector<QRect> Drawn;  // within the frame
+    std::vector<QRect> Drawn;  // within the frame, one per gauge and the clock last (empty: nothing)
+    std::vector<TGaugeLook> Looks;  // the same slots
     bool Valid = false;
     std::vector<QRect> Before;  // scratch: the boxes of the frame before, while a frame is drawn
 };

@@ -29,25 +29,18 @@ void CopyBackground(const QImage& background, QImage& frame) {
         std::memcpy(frame.bits(), background.constBits(), size_t(background.sizeInBytes()));
 }
 
-// The frame as the background, given what the last frame drew on it;
-// false when it had to be copied whole.
-bool RestoreBackground(const QImage& background, QImage& frame, const TFrameMarks& marks) {
-    const bool known = marks.Valid && !frame.isNull() && SameShape(frame, background) &&
-                       frame.cacheKey() == marks.FrameKey &&
-                       background.cacheKey() == marks.BackgroundKey;
-    if (!known) {
-        CopyBackground(background, frame);
-        return false;
-    }
-    if (marks.Drawn.empty())
-        return true;
+// Puts the background back in the given boxes of the frame.
+void RestoreBoxes(const QImage& background, QImage& frame, const std::vector<QRect>& boxes,
+                  const std::vector<bool>* only = nullptr) {
     const qsizetype stride = frame.bytesPerLine();
     const int depth = frame.depth() / 8;
     uchar* to = frame.bits();
     const uchar* from = background.constBits();
     const QRect all = frame.rect();
-    for (const QRect& drawn : marks.Drawn) {
-        const QRect r = drawn & all;
+    for (std::size_t i = 0; i < boxes.size(); ++i) {
+        if (only && !(*only)[i])
+            continue;
+        const QRect r = boxes[i] & all;
         if (r.isEmpty())
             continue;
         const std::size_t offset = std::size_t(r.x()) * std::size_t(depth);
@@ -55,7 +48,6 @@ bool RestoreBackground(const QImage& background, QImage& frame, const TFrameMark
         for (int y = r.top(); y <= r.bottom(); ++y)
             std::memcpy(to + stride * y + offset, from + stride * y + offset, bytes);
     }
-    return true;
 }
 
 // The union of boxes that mostly come in pairs (a gauge's box of the last
@@ -145,16 +137,43 @@ QString ClockText(const QTime& t, const QLocale& locale) {
 QRegion DrawPrib(const TAllData& data, const TRunState& state, const TPanelLayout& layout,
                  const QImage& panelBackground, QImage& panelFrame, const QTime& now) {
     TFrameMarks& marks = layout.Marks;
-    const bool restored = RestoreBackground(panelBackground, panelFrame, marks);
-    std::vector<QRect>& before = marks.Before;
-    before.clear();
-    if (restored)
-        before.swap(marks.Drawn);
+    const std::size_t placed = std::min(data.Gauges.size(), layout.Gauges.size());
+    const std::size_t entries = placed + 1;  // the gauges, then the clock
+    const char sep = DecimalSeparator();
+
+    // What every gauge and the clock is drawn from in this frame.
+    std::vector<TGaugeLook> looks(entries);
+    for (std::size_t i = 0; i < placed; ++i) {
+        const TPribor& g = data.Gauges[i];
+        const TGaugeKindDraw* kind = GaugeKindDraw(layout.Gauges[i].Kind);
+        if (!kind || !IsDrawn(g))
+            continue;
+        TGaugeLook& l = looks[i];
+        l.Gauge = g;
+        l.Drawn = true;
+        l.Alarm = state.Alarm(i);
+        if (!kind->picturesOnly) {
+            const double v = state.ValueOf(g.FormulaIndex);
+            l.Text = ValueText(v, sep);
+            l.Position = ScalePosition(g, layout.Gauges[i], v);
+        }
+    }
+    if (data.ClockVisible) {
+        looks[placed].Drawn = true;
+        looks[placed].Text = ClockText(now);
+        looks[placed].Position = double(data.ClockColor);  // the clock's one setting not in the layout
+    }
+
+    const bool known = marks.Valid && !panelFrame.isNull() && SameShape(panelFrame, panelBackground) &&
+                       panelFrame.cacheKey() == marks.FrameKey &&
+                       panelBackground.cacheKey() == marks.BackgroundKey && marks.Drawn.size() == entries &&
+                       marks.Looks.size() == entries;
+    if (!known)
+        CopyBackground(panelBackground, panelFrame);
     marks.Valid = false;
-    marks.Drawn.clear();
     if (panelFrame.isNull())
         return QRegion();
-    const char sep = DecimalSeparator();
+
     Canvas c(&panelFrame);
     c.brushStyle = BrushStyle::Clear;
     c.fontFamily = QStringLiteral("Arial");
@@ -163,25 +182,25 @@ QRegion DrawPrib(const TAllData& data, const TRunState& state, const TPanelLayou
     // around all of them would cover most of the panel.
     QRect drawn;
     c.drawnBounds = &drawn;
-    auto keep = [&] {
-        if (!drawn.isEmpty())
-            marks.Drawn.push_back(drawn);
-        drawn = QRect();
-    };
-
     const QString noText;
-    const std::size_t placed = std::min(data.Gauges.size(), layout.Gauges.size());
-    for (std::size_t i = 0; i < placed; ++i) {
+    auto drawSlot = [&](std::size_t i) -> QRect {
+        drawn = QRect();
+        const TGaugeLook& l = looks[i];
+        if (!l.Drawn)
+            return drawn;
+        if (i == placed) {
+            c.fontColor = data.ClockColor;
+            c.fontPointSize = std::max(1, RoundI(0.13 * layout.Clock.ScaledSize));
+            c.textOut(layout.Clock.ScaledX, layout.Clock.ScaledY, l.Text);
+            return drawn;
+        }
         const TPribor& g = data.Gauges[i];
         const TGaugePlace& place = layout.Gauges[i];
         const TGaugeKindDraw* kind = GaugeKindDraw(place.Kind);
-        if (!kind || !IsDrawn(g))
-            continue;
         if (kind->picturesOnly) {
-            TGaugeLivePass pass{c, noText, 0, 0, state.Alarm(i)};
+            TGaugeLivePass pass{c, noText, 0, 0, l.Alarm};
             kind->live(pass, g, place);
-            keep();
-            continue;
+            return drawn;
         }
         const int s = place.ScaledSize;
         c.fontPixelHeight = std::max(1, RoundI(0.2 * s));
@@ -189,25 +208,83 @@ QRegion DrawPrib(const TAllData& data, const TRunState& state, const TPanelLayou
         c.fontColor = g.TextColor;
         c.penColor = g.NeedleColor;
         c.penWidth = std::max(1, RoundI(0.04 * s));
-        const double v = state.ValueOf(g.FormulaIndex);
-        const QString text = ValueText(v, sep);
-        TGaugeLivePass pass{c, text, ScalePosition(g, place, v), c.textHeight(text), state.Alarm(i)};
+        TGaugeLivePass pass{c, l.Text, l.Position, c.textHeight(l.Text), l.Alarm};
         kind->live(pass, g, place);
-        keep();
+        return drawn;
+    };
+    auto finish = [&](QRegion region) {
+        marks.Looks = std::move(looks);
+        marks.FrameKey = panelFrame.cacheKey();
+        marks.BackgroundKey = panelBackground.cacheKey();
+        marks.Valid = true;
+        return region;
+    };
+
+    if (!known) {
+        marks.Drawn.assign(entries, QRect());
+        for (std::size_t i = 0; i < entries; ++i)
+            marks.Drawn[i] = drawSlot(i);
+        return finish(QRegion(panelFrame.rect()));
     }
 
-    if (data.ClockVisible) {
-        c.fontColor = data.ClockColor;
-        c.fontPointSize = std::max(1, RoundI(0.13 * layout.Clock.ScaledSize));
-        c.textOut(layout.Clock.ScaledX, layout.Clock.ScaledY, ClockText(now));
-        keep();
+    // Drawn again: what changed, and whatever shares pixels with it (putting
+    // its box back erases them; the background is put back and all of them
+    // are drawn in order, as a whole frame would draw them).
+    std::vector<bool> again(entries, false);
+    bool any = false;
+    for (std::size_t i = 0; i < entries; ++i)
+        any |= again[i] = !(looks[i] == marks.Looks[i]);
+    if (!any) {
+        marks.Valid = true;
+        marks.Looks = std::move(looks);
+        return QRegion();
     }
-    marks.FrameKey = panelFrame.cacheKey();
-    marks.BackgroundKey = panelBackground.cacheKey();
-    marks.Valid = true;
-    if (!restored)
-        return QRegion(panelFrame.rect());
-    return UnionOf(before, marks.Drawn, panelFrame.rect());
+    for (bool grew = true; grew;) {
+        grew = false;
+        for (std::size_t k = 0; k < entries; ++k) {
+            if (again[k] || marks.Drawn[k].isEmpty())
+                continue;
+            for (std::size_t j = 0; j < entries; ++j)
+                if (again[j] && marks.Drawn[j].intersects(marks.Drawn[k])) {
+                    again[k] = grew = true;
+                    break;
+                }
+        }
+    }
+    std::vector<QRect>& before = marks.Before;
+    before = marks.Drawn;
+    RestoreBoxes(panelBackground, panelFrame, before, &again);
+    std::vector<QRect> after(entries);
+    bool reached = false;  // a new drawing reached a gauge that was not drawn again
+    for (std::size_t i = 0; i < entries && !reached; ++i) {
+        if (!again[i]) {
+            after[i] = before[i];
+            continue;
+        }
+        after[i] = drawSlot(i);
+        if (after[i].isEmpty())
+            continue;
+        for (std::size_t k = 0; k < entries && !reached; ++k)
+            reached = !again[k] && after[i].intersects(before[k]);
+    }
+    if (reached) {
+        // Rare (a value text grew into a neighbour): the whole frame anew,
+        // from every box there was.
+        RestoreBoxes(panelBackground, panelFrame, before);
+        RestoreBoxes(panelBackground, panelFrame, after);
+        for (std::size_t i = 0; i < entries; ++i)
+            after[i] = drawSlot(i);
+        marks.Drawn = after;
+        return finish(UnionOf(before, after, panelFrame.rect()));
+    }
+    std::vector<QRect> oldBoxes, newBoxes;
+    for (std::size_t i = 0; i < entries; ++i)
+        if (again[i]) {
+            oldBoxes.push_back(before[i]);
+            newBoxes.push_back(after[i]);
+        }
+    marks.Drawn = after;
+    return finish(UnionOf(oldBoxes, newBoxes, panelFrame.rect()));
 }
 
 QRegion DrawPrib(const TAllData& data, const TRunState& state, const TPanelLayout& layout,

@@ -13,6 +13,7 @@
 
 #include <cmath>
 #include <limits>
+#include <random>
 
 namespace kovra {
 namespace {
@@ -390,6 +391,54 @@ TEST_F(GaugeLive, FramesDrawnOverTheLastOneEqualFramesDrawnOverTheBackground) {
 // What a frame reports as changed is all that the screen repaints: every
 // pixel that differs from the frame before must lie in it, and a frame that
 // had to start from a whole copy reports the whole frame.
+// A frame draws again only the gauges whose reading changed and those that
+// share pixels with them; overlapping gauges, values that stay, texts that
+// grow into a neighbour: every frame is the one drawn from the background.
+TEST_F(GaugeLive, GaugesThatDidNotChangeAreLeftAsTheyAreAndOverlapsStayExact) {
+    data.Procs.resize(7);
+    Add(0, 60, 10, 10);                      // a dial...
+    Add(2, 40, 60, 60).LabelDigits = 50;     // ...with a readout over it
+    Add(1, 60, 200, 10).Name = "BAR";
+    Add(1, 60, 230, 40).Name = "OVER";       // a bar over the bar
+    Add(2, 50, 10, 170).LabelDigits = 50;    // a readout whose text grows into the lamp
+    Add(3, 40, 60, 185).Name = "OIL";
+    Add(0, 40, 330, 150);                    // alone
+    for (std::size_t i = 0; i < data.Gauges.size(); ++i)
+        data.Gauges[i].FormulaIndex = std::uint16_t(i);
+    data.ClockSize = 100;
+    data.ClockX = 300;
+    data.ClockY = 110;
+    data.ClockVisible = true;
+    Back();
+    const TPanelLayout reference = layout;
+    std::mt19937 rng(77);
+    const double values[] = {0, 1, 33.3, 99, 12345678.9, -5, std::nan("")};
+    int untouched = 0, partial = 0;
+    for (int step = 0; step < 300; ++step) {
+        // Most steps change a few gauges only, some none.
+        for (std::size_t i = 0; i < data.Gauges.size(); ++i) {
+            if (std::uniform_int_distribution<int>(0, 3)(rng) == 0)
+                SetValue(i, values[std::uniform_int_distribution<int>(0, 6)(rng)] * double(i + 1));
+            if (std::uniform_int_distribution<int>(0, 9)(rng) == 0)
+                SetAlarm(i, !state.Alarm(i));
+        }
+        const QTime t(4, 0, step / 7 % 60);
+        const QImage before = frame.copy();
+        const QRegion changed = DrawPrib(data, state, layout, background, frame, t);
+        QImage fresh;
+        DrawPrib(data, state, reference, background, fresh, t);
+        ASSERT_EQ(frame, fresh) << "step " << step;
+        for (int y = 0; y < 250; ++y)
+            for (int x = 0; x < 444; ++x)
+                if (frame.pixel(x, y) != before.pixel(x, y))
+                    ASSERT_TRUE(changed.contains(QPoint(x, y))) << x << "," << y << " step " << step;
+        untouched += changed.isEmpty();
+        partial += !changed.isEmpty() && changed != QRegion(0, 0, 444, 250);
+    }
+    EXPECT_GT(untouched, 0);
+    EXPECT_GT(partial, 0);
+}
+
 TEST_F(GaugeLive, EveryChangedPixelLiesInTheReportedRegion) {
     data.Procs.resize(6);
     Add(0, 60, 10, 10).LabelDigits = 5;
