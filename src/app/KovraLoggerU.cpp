@@ -451,7 +451,6 @@ void TForm1::FormCreate()
 
 void TForm1::CreateStripCharts()
 {
-    TAllData& d = Data();
     auto* column = static_cast<QBoxLayout*>(ScrollBox1->widget()->layout());
     const int w = ScrollBox1->viewport()->width() > 0 && ScrollBox1->isVisible()
                       ? ScrollBox1->viewport()->width()

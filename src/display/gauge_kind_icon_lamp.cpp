@@ -54,7 +54,7 @@ void Back(TGaugeBackPass& p, const TPribor& g, TGaugePlace& place) {
     }
 }
 
-void Live(TGaugeLivePass& p, const TPribor& g, const TGaugePlace& place) {
+void Live(TGaugeLivePass& p, const TPribor&, const TGaugePlace& place) {
     const QImage& icon = p.alarm ? place.IconOn : place.IconOff;
     if (!icon.isNull())
         p.canvas.copyRect(place.ScaledX, place.ScaledY, icon.width(), icon.height(), icon, 0, 0);
