@@ -429,9 +429,11 @@ TEST_F(GaugeLive, GaugesThatDidNotChangeAreLeftAsTheyAreAndOverlapsStayExact) {
         DrawPrib(data, state, reference, background, fresh, t);
         ASSERT_EQ(frame, fresh) << "step " << step;
         for (int y = 0; y < 250; ++y)
-            for (int x = 0; x < 444; ++x)
-                if (frame.pixel(x, y) != before.pixel(x, y))
+            for (int x = 0; x < 444; ++x) {
+                if (frame.pixel(x, y) != before.pixel(x, y)) {
                     ASSERT_TRUE(changed.contains(QPoint(x, y))) << x << "," << y << " step " << step;
+                }
+            }
         untouched += changed.isEmpty();
         partial += !changed.isEmpty() && changed != QRegion(0, 0, 444, 250);
     }
