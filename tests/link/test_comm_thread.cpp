@@ -421,14 +421,17 @@ TEST_F(CommThreadTest, ByDefaultWatchesOnlyTheEndOfEachReply)
     const std::uint64_t quiet = comm->QuietWaits();
     const std::size_t cycles = sink.Count(Kind::Cycle);
     ASSERT_TRUE(WaitCycles(cycles + 10, 5000));
-    const double perReply = double(WorkerSwitches(true) - switches) / double(sim->Replies() - replies);
+    const std::uint64_t seen = sim->Replies() - replies;
+    const double perReply = double(WorkerSwitches(true) - switches) / double(seen);
     const std::uint64_t quietWaits = comm->QuietWaits() - quiet;
     StopComm();
     ASSERT_GT(switches, 0u) << "no thread named after the worker";
     // 28 bytes a reply on average; the sleep, the last byte or two, and room
     // for a machine that wakes the worker late. (Preemptions are the load's.)
     EXPECT_LE(perReply, 10) << "the worker watched the bytes of a reply come one by one";
-    EXPECT_GE(quietWaits, 25u);
+    // Most replies are slept through; a slow machine (a sanitizer build)
+    // watches a few more of them again to learn their end anew.
+    EXPECT_GE(quietWaits * 2, seen);
     for (const TCycleSample& c : sink.Of(Kind::Cycle))
         ASSERT_EQ(c.Sample, Expected(areas));
 }
