@@ -66,7 +66,7 @@ windows-check:
 # The link's tests (the worker thread against the simulated ECU) under
 # ThreadSanitizer; only what they need is built.
 TSAN_BUILD ?= build-tsan
-TSAN_TARGETS = link_test_comm_thread link_test_serial_fast_path link_test_poll_protocol link_test_sim link_test_port_name \
+TSAN_TARGETS = link_test_comm_thread link_test_quiet_plan link_test_serial_fast_path link_test_poll_protocol link_test_sim link_test_port_name \
   cli_test_link_tools
 
 tsan-test: deps
