@@ -109,7 +109,8 @@ void BM_PanelCopyBaseline(benchmark::State& state)
 }
 BENCHMARK(BM_PanelCopyBaseline)->Unit(benchmark::kMicrosecond);
 
-void BM_WholeLogPrint(benchmark::State& state)
+// Cycles of changing samples with `page` shown.
+void RunCycles(benchmark::State& state, TShownPage page)
 {
     Setup& s = Get();
     std::uint8_t tick = 0;
@@ -117,10 +118,16 @@ void BM_WholeLogPrint(benchmark::State& state)
         for (std::size_t i = 0; i < s.sample.size(); ++i)
             s.sample[i] = static_cast<std::uint8_t>(tick + i * 13);
         ++tick;
-        const TCycleOutcome out = s.cycle->LogPrint(s.sample, TShownPage::Gauges);
+        const TCycleOutcome out = s.cycle->LogPrint(s.sample, page);
         if (!out.Ok())
             state.SkipWithError(out.Message());
     }
+}
+
+void BM_WholeLogPrint(benchmark::State& state)
+{
+    RunCycles(state, TShownPage::Gauges);
+    const Setup& s = Get();
     state.counters["formulas"] = static_cast<double>(s.settings.Data.Procs.size());
     state.counters["charts"] = static_cast<double>(s.displays.charts.size());
     state.counters["gauges"] = static_cast<double>(s.settings.Data.Gauges.size());
@@ -129,19 +136,7 @@ BENCHMARK(BM_WholeLogPrint)->Unit(benchmark::kMicrosecond);
 
 // The cycle as the window runs it between two screen refreshes: formulas,
 // sums, alarms and the 32 strip-chart steps, no display composed.
-void BM_CycleBetweenFrames(benchmark::State& state)
-{
-    Setup& s = Get();
-    std::uint8_t tick = 0;
-    for (auto _ : state) {
-        for (std::size_t i = 0; i < s.sample.size(); ++i)
-            s.sample[i] = static_cast<std::uint8_t>(tick + i * 13);
-        ++tick;
-        const TCycleOutcome out = s.cycle->LogPrint(s.sample, TShownPage::None);
-        if (!out.Ok())
-            state.SkipWithError(out.Message());
-    }
-}
+void BM_CycleBetweenFrames(benchmark::State& state) { RunCycles(state, TShownPage::None); }
 BENCHMARK(BM_CycleBetweenFrames)->Unit(benchmark::kMicrosecond);
 
 }  // namespace

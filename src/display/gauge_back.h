@@ -76,6 +76,7 @@ struct TFrameMarks {
     qint64 BackgroundKey = 0;
     std::vector<QRect> Drawn;  // within the frame, one per gauge and the clock last (empty: nothing)
     std::vector<TGaugeLook> Looks;  // the same slots
+    std::vector<TGaugeLook> NextLooks;  // scratch: this frame's, while it is drawn
     bool Valid = false;
     std::vector<QRect> Before;  // scratch: the boxes of the frame before, while a frame is drawn
 };

@@ -141,15 +141,23 @@ QRegion DrawPrib(const TAllData& data, const TRunState& state, const TPanelLayou
     const std::size_t entries = placed + 1;  // the gauges, then the clock
     const char sep = DecimalSeparator();
 
-    // What every gauge and the clock is drawn from in this frame.
-    std::vector<TGaugeLook> looks(entries);
+    // What every gauge and the clock is drawn from in this frame (in the
+    // scratch of the marks, whose strings keep their room from frame to frame).
+    std::vector<TGaugeLook>& looks = marks.NextLooks;
+    looks.resize(entries);
+    for (TGaugeLook& l : looks) {
+        l.Drawn = false;
+        l.Text.clear();
+        l.Position = 0;
+        l.Alarm = false;
+    }
     for (std::size_t i = 0; i < placed; ++i) {
         const TPribor& g = data.Gauges[i];
         const TGaugeKindDraw* kind = GaugeKindDraw(layout.Gauges[i].Kind);
-        if (!kind || !IsDrawn(g))
-            continue;
         TGaugeLook& l = looks[i];
         l.Gauge = g;
+        if (!kind || !IsDrawn(g))
+            continue;
         l.Drawn = true;
         l.Alarm = state.Alarm(i);
         if (!kind->picturesOnly) {
@@ -213,7 +221,7 @@ QRegion DrawPrib(const TAllData& data, const TRunState& state, const TPanelLayou
         return drawn;
     };
     auto finish = [&](QRegion region) {
-        marks.Looks = std::move(looks);
+        marks.Looks.swap(looks);
         marks.FrameKey = panelFrame.cacheKey();
         marks.BackgroundKey = panelBackground.cacheKey();
         marks.Valid = true;
@@ -236,7 +244,7 @@ QRegion DrawPrib(const TAllData& data, const TRunState& state, const TPanelLayou
         any |= again[i] = !(looks[i] == marks.Looks[i]);
     if (!any) {
         marks.Valid = true;
-        marks.Looks = std::move(looks);
+        marks.Looks.swap(looks);
         return QRegion();
     }
     for (bool grew = true; grew;) {

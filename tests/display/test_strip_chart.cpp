@@ -200,6 +200,17 @@ struct ScrollingChart {
     }
 };
 
+// The ring laid out flat against the plain chart, pixel for pixel.
+void ExpectSamePicture(const TStripChart& ring, const ScrollingChart& plain, int round, int call)
+{
+    const QImage flat = ring.Render();
+    ASSERT_EQ(flat.size(), plain.pic.size());
+    for (int y = 0; y < flat.height(); ++y)
+        for (int x = 0; x < flat.width(); ++x)
+            ASSERT_EQ(flat.pixel(x, y), plain.pic.pixel(x, y))
+                << "round " << round << " call " << call << " at " << x << "," << y;
+}
+
 TEST_F(StripChart, RingLooksExactlyLikeAScrolledPicture)
 {
     std::mt19937 rng(20240611);
@@ -231,12 +242,9 @@ TEST_F(StripChart, RingLooksExactlyLikeAScrolledPicture)
             ring.setControlSize(W, H);
             ring.add(v);
             plain.add(v, W, H);
-            const QImage flat = ring.Render();
-            ASSERT_EQ(flat.size(), plain.pic.size());
-            for (int y = 0; y < H; ++y)
-                for (int x = 0; x < W; ++x)
-                    ASSERT_EQ(flat.pixel(x, y), plain.pic.pixel(x, y))
-                        << "round " << round << " call " << call << " at " << x << "," << y;
+            ExpectSamePicture(ring, plain, round, call);
+            if (HasFatalFailure())
+                return;
         }
     }
 }
@@ -298,12 +306,9 @@ TEST_F(StripChart, BatchedStepsLookExactlyLikeStepsDrawnOneByOne)
             if (--lookIn > 0)
                 continue;
             lookIn = std::uniform_int_distribution<int>(1, 2 * TStripChart::kMaxPending + 9)(rng);
-            const QImage flat = ring.Render();
-            ASSERT_EQ(flat.size(), plain.pic.size());
-            for (int y = 0; y < H; ++y)
-                for (int x = 0; x < W; ++x)
-                    ASSERT_EQ(flat.pixel(x, y), plain.pic.pixel(x, y))
-                        << "round " << round << " call " << call << " at " << x << "," << y;
+            ExpectSamePicture(ring, plain, round, call);
+            if (HasFatalFailure())
+                return;
         }
     }
 }
