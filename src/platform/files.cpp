@@ -74,6 +74,14 @@ int RenameReplacing(const std::filesystem::path& from, const std::filesystem::pa
     return StatusOf(GetLastError());
 }
 
+int LinkNew(const std::filesystem::path& from, const std::filesystem::path& to) noexcept
+{
+    if (CreateHardLinkW(to.c_str(), from.c_str(), nullptr))
+        return kFileOk;
+    const DWORD err = GetLastError();
+    return err == ERROR_ALREADY_EXISTS ? kFileExists : StatusOf(err);
+}
+
 int TOsFile::Close() noexcept
 {
     if (!IsOpen())
@@ -158,18 +166,35 @@ int TOsFile::Sync() noexcept
     return r == 0 ? kFileOk : StatusOf(errno);
 }
 
-int RenameReplacing(const std::filesystem::path& from, const std::filesystem::path& to) noexcept
+namespace {
+
+// A new name lives in its folder: sync that too, or a power cut may bring
+// back the old file (or none). A folder that cannot be synced changes nothing.
+void SyncFolderOf(const std::filesystem::path& name)
 {
-    if (::rename(from.c_str(), to.c_str()) != 0)
-        return StatusOf(errno);
-    // The new name lives in the folder: sync it too, or a power cut may bring
-    // back the old file (or none). A folder that cannot be synced changes nothing.
-    const std::filesystem::path folder = to.has_parent_path() ? to.parent_path() : std::filesystem::path(".");
+    const std::filesystem::path folder = name.has_parent_path() ? name.parent_path() : std::filesystem::path(".");
     const int fd = ::open(folder.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd >= 0) {
         ::fsync(fd);
         ::close(fd);
     }
+}
+
+}  // namespace
+
+int RenameReplacing(const std::filesystem::path& from, const std::filesystem::path& to) noexcept
+{
+    if (::rename(from.c_str(), to.c_str()) != 0)
+        return StatusOf(errno);
+    SyncFolderOf(to);
+    return kFileOk;
+}
+
+int LinkNew(const std::filesystem::path& from, const std::filesystem::path& to) noexcept
+{
+    if (::link(from.c_str(), to.c_str()) != 0)
+        return StatusOf(errno);
+    SyncFolderOf(to);
     return kFileOk;
 }
 

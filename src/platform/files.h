@@ -19,6 +19,7 @@ inline constexpr int kFileNotFound = 2;
 inline constexpr int kFileInvalidName = 3;  // also a folder on the path that does not exist
 inline constexpr int kFileTooManyOpen = 4;
 inline constexpr int kFileAccessDenied = 5;
+inline constexpr int kFileNotSupported = 50;  // the file system cannot (links on FAT)
 inline constexpr int kFileExists = 80;
 inline constexpr int kFileDiskFull = 101;
 inline constexpr int kFileDeviceError = 1117;  // a low-level I/O failure (EIO)
@@ -30,6 +31,11 @@ std::string FileStatusText(int status);
 // Renames from over to, replacing to in one step, and writes the change
 // through to the disk.
 int RenameReplacing(const std::filesystem::path& from, const std::filesystem::path& to) noexcept;
+
+// Gives the file at from a second name to (a hard link), never replacing a
+// file there (kFileExists), and writes the new name through to the disk. The
+// file may be open. Nothing changes when it fails.
+int LinkNew(const std::filesystem::path& from, const std::filesystem::path& to) noexcept;
 
 class TOsFile {
 public:

@@ -169,6 +169,23 @@ void TJournal::CollectSync(bool wait)
 
 void TJournal::FinishSync() { CollectSync(true); }
 
+int TJournal::SyncAll()
+{
+    CollectSync(true);
+    if (!out_)
+        return lastError_ ? lastError_ : kFileAccessDenied;
+    if (synced_ == written_)
+        return kFileOk;
+    const int status = out_->Sync();
+    if (status != kFileOk) {
+        Fail(status);
+        return status;
+    }
+    lastSync_ = now_();
+    synced_ = written_;
+    return kFileOk;
+}
+
 void TJournal::Discard()
 {
     CollectSync(true);

@@ -56,6 +56,9 @@ public:
     void SetBackgroundSync(bool on) { background_ = on; }
     // Waits for a sync in flight and takes its outcome.
     void FinishSync();
+    // Waits for a sync in flight, then syncs the rest: 0 when every byte
+    // written is on the disk, else the failure (the journal stops then).
+    int SyncAll();
     // The recording was saved: remove the journal.
     void Discard();
 

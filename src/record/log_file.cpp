@@ -51,18 +51,35 @@ TSaveResult SaveLogFile(TLogStorage& storage, const std::filesystem::path& logsF
         firstSuffix);
 }
 
-TSaveResult SaveLogFile(TLogStorage& storage, const std::filesystem::path& logsFolder,
-                        const QString& base, const TLogBody& body, int firstSuffix)
+namespace {
+
+// The first of base, base-2, base-3, ... (from firstSuffix on) that claim
+// takes: claim answers kFileExists for a name that is taken.
+TSaveResult ClaimLogName(const std::filesystem::path& logsFolder, const QString& base, int firstSuffix,
+                         const std::function<int(const std::filesystem::path&)>& claim)
 {
     TSaveResult r;
-    std::unique_ptr<TLogOutput> out;
     for (int n = std::max(firstSuffix, 1); n <= kMaxSuffix; ++n) {
         const QString name = (n == 1 ? base : base + u'-' + QString::number(n)) + QStringLiteral(".xlg");
         r.Path = logsFolder / ToPath(name);
-        out = storage.CreateNew(r.Path, r.Status);
+        r.Status = claim(r.Path);
         if (r.Status != kFileExists)
             break;
     }
+    return r;
+}
+
+}  // namespace
+
+TSaveResult SaveLogFile(TLogStorage& storage, const std::filesystem::path& logsFolder,
+                        const QString& base, const TLogBody& body, int firstSuffix)
+{
+    std::unique_ptr<TLogOutput> out;
+    TSaveResult r = ClaimLogName(logsFolder, base, firstSuffix, [&](const std::filesystem::path& path) {
+        int status = kFileOk;
+        out = storage.CreateNew(path, status);
+        return status;
+    });
     if (out && r.Status == kFileOk) {
         r.Status = body(*out);
         // A log that is reported saved must be on the disk: its journal goes next.
@@ -76,6 +93,16 @@ TSaveResult SaveLogFile(TLogStorage& storage, const std::filesystem::path& logsF
     } else if (r.Status == kFileOk) {
         r.Status = kFileAccessDenied;  // a storage that made nothing without saying why
     }
+    if (!r.Ok())
+        r.Message = IoErrorMessage(r.Status);
+    return r;
+}
+
+TSaveResult LinkLogFile(TLogStorage& storage, const std::filesystem::path& logsFolder, const QString& base,
+                        const std::filesystem::path& file, int firstSuffix)
+{
+    TSaveResult r = ClaimLogName(logsFolder, base, firstSuffix,
+                                 [&](const std::filesystem::path& path) { return storage.LinkNew(file, path); });
     if (!r.Ok())
         r.Message = IoErrorMessage(r.Status);
     return r;

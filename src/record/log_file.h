@@ -58,6 +58,12 @@ using TLogBody = std::function<int(TLogOutput& out)>;
 TSaveResult SaveLogFile(TLogStorage& storage, const std::filesystem::path& logsFolder,
                         const QString& base, const TLogBody& body, int firstSuffix = 1);
 
+// Gives file, which already holds a whole log's bytes on the disk, the name
+// SaveLogFile would give a new log, without copying a byte. Nothing changes
+// when it fails (a file system without links, a name it cannot make).
+TSaveResult LinkLogFile(TLogStorage& storage, const std::filesystem::path& logsFolder, const QString& base,
+                        const std::filesystem::path& file, int firstSuffix = 1);
+
 // A QString path as the file system wants it.
 std::filesystem::path ToPath(const QString& s);
 QString FromPath(const std::filesystem::path& p);

@@ -35,6 +35,11 @@ public:
         std::error_code ec;
         return std::filesystem::remove(path, ec);
     }
+
+    int LinkNew(const std::filesystem::path& from, const std::filesystem::path& to) override
+    {
+        return kovra::LinkNew(from, to);
+    }
 };
 
 }  // namespace

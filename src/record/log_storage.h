@@ -3,6 +3,8 @@
 // platform/files.h (0 success, kFileExists when a name is taken, ...).
 #pragma once
 
+#include "platform/files.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
@@ -25,6 +27,12 @@ public:
     // Creates a file that does not exist yet: never replaces one.
     virtual std::unique_ptr<TLogOutput> CreateNew(const std::filesystem::path& path, int& status) = 0;
     virtual bool Remove(const std::filesystem::path& path) = 0;
+    // A second name for a finished file, never replacing one (platform/files.h
+    // LinkNew). A storage without links says so; nothing changes then.
+    virtual int LinkNew(const std::filesystem::path& /*from*/, const std::filesystem::path& /*to*/)
+    {
+        return kFileNotSupported;
+    }
 };
 
 // The real file system.

@@ -94,22 +94,40 @@ TSaveResult TRecorder::StopAndSave(int firstSuffix)
 {
     if (!recording_)
         return {};
-    TSaveResult r = SaveLogFile(
-        *storage_, LogsFolder(programFolder_), LogBaseName(naming_.Clock(), naming_.DateFormat),
-        [this](TLogOutput& out) {
-            const int s = journal_->ReadBack(
-                tailStart_, [&out](const std::uint8_t* d, std::size_t k) { return out.Write(d, k); });
-            return s != 0 ? s : out.Write(tail_.data(), tail_.size());
-        },
-        firstSuffix);
+    const std::filesystem::path logs = LogsFolder(programFolder_);
+    const QString base = LogBaseName(naming_.Clock(), naming_.DateFormat);
+    TSaveResult r = SaveByLink(logs, base, firstSuffix);
+    if (!r.Ok())
+        r = SaveLogFile(
+            *storage_, logs, base,
+            [this](TLogOutput& out) {
+                const int s = journal_->ReadBack(
+                    tailStart_, [&out](const std::uint8_t* d, std::size_t k) { return out.Write(d, k); });
+                return s != 0 ? s : out.Write(tail_.data(), tail_.size());
+            },
+            firstSuffix);
     if (!r.Ok())
         return r;  // still recording, nothing dropped; the journal goes on too
     recording_ = false;
     tail_.assign(1, n_);
     tail_.shrink_to_fit();
     tailStart_ = 0;
-    journal_->Discard();
+    journal_->Discard();  // a linked log keeps the file under its own name
     return r;
+}
+
+TSaveResult TRecorder::SaveByLink(const std::filesystem::path& logs, const QString& base, int firstSuffix)
+{
+    // A journal that took the whole recording holds the log's very bytes:
+    // once synced, its file becomes the log under the log's name, so that
+    // stopping costs the same after a minute as after a day's drive.
+    TSaveResult r;
+    r.Status = kFileNotSupported;
+    if (!journal_->Active() || journal_->Written() != tailStart_ + tail_.size())
+        return r;
+    if ((r.Status = journal_->SyncAll()) != kFileOk)
+        return r;  // the copy reads back what the journal still holds
+    return LinkLogFile(*storage_, logs, base, journal_->Path(), firstSuffix);
 }
 
 void TRecorder::Append(float t, std::span<const std::uint8_t> sample)

@@ -3,15 +3,18 @@
 // Idle: IsRecording() false, LogBuffer() holds the sample length N only.
 // Recording: one record per completed cycle is appended (Append, called by
 // the cycle), and written to the journal (record/journal.h).
-// The toggle while recording saves the recording as a new log; on success the
+// The toggle while recording saves the recording as a new log (the journal's
+// own file under the log's name when the journal holds all of it, else a
+// copy); on success the
 // recorder is idle again with the buffer reset and the journal removed; on
 // failure it stays recording with every record kept, and the next toggle
 // tries again under a new name.
 //
 // Memory: the journal holds the recording's bytes, so memory holds only the
 // records the journal has not yet synced to the disk (a few seconds' worth);
-// the save reads the journal back and adds them. Once the journal cannot be
-// written (or when there is none), every later record stays in memory.
+// a save that copies reads the journal back and adds them. Once the journal
+// cannot be written (or when there is none), every later record stays in
+// memory.
 //
 // The window owns one TRecorder for the run and shows Caption() on its
 // recording button after each toggle.
@@ -97,6 +100,7 @@ public:
     std::uint8_t SampleLength() const { return n_; }
 
 private:
+    TSaveResult SaveByLink(const std::filesystem::path& logs, const QString& base, int firstSuffix);
     void JournalCheck(bool wasActive);
     void TrimSynced();
     std::size_t RecordsIn(std::uint64_t bytes) const;

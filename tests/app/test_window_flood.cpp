@@ -116,8 +116,9 @@ TEST_F(FloodTest, TimersAndInputStillComeThroughWhileCyclesPileUp)
     QTRY_VERIFY_WITH_TIMEOUT(f->PendingEntries() == 0, 60000);
     ASSERT_GE(firedAfter, 0);
     EXPECT_LE(firedAfter, 2 * TForm1::kLogPrintBudgetMs);
-    if (queued == count)  // the flood outlasted the timer's wait
+    if (queued == count) {  // the flood outlasted the timer's wait
         EXPECT_GT(pendingThen, 0u);
+    }
     EXPECT_EQ(f->ProcessedCycles() - before, static_cast<std::uint64_t>(queued));
     EXPECT_EQ(f->DroppedFromDisplay(), 0u);
 }
@@ -285,9 +286,10 @@ TEST_F(FloodTest, PanelRepaintsOnlyWhatChangedAndTheScreenHoldsTheFrameAfterEver
         // The cycles repainted the boxes of the moving parts, not the panel
         // (the first frame after the background was drawn starts from a
         // whole copy of it).
-        if (round > 0)
+        if (round > 0) {
             for (const QRegion& r : paints.regions)
                 EXPECT_NE(r, whole) << "round " << round;
+        }
     }
     f->Image1->removeEventFilter(&paints);
 }

@@ -425,5 +425,66 @@ TEST_F(RecorderTest, AFullDiskLosesNothingAndLeavesNoEmptyLog)
     EXPECT_FALSE(fs::exists(journal));
 }
 
+TEST_F(RecorderTest, AWholeJournalBecomesTheLogWithoutAByteWrittenAndATakenNameStillGetsASuffix)
+{
+    auto r = Make(1);
+    Bytes expected{1};
+    auto record = [&](std::uint8_t v) {
+        r->Append(0.5f, Bytes{v});
+        expected.insert(expected.end(), {12, 0, 0, 0, v});
+    };
+    r->Start();
+    for (std::uint8_t v = 0; v < 5; ++v)
+        record(v);
+    test::WriteBytes(logs / "07.12.2026-14537.xlg", Bytes{9});
+    storage->WriteBudget = 0;  // not one byte more fits: a copy would fail
+    const TSaveResult saved = r->StopAndSave();
+    ASSERT_TRUE(saved.Ok()) << saved.Message;
+    EXPECT_EQ(saved.Path, logs / "07.12.2026-14537-2.xlg");
+    EXPECT_EQ(test::ReadBytes(saved.Path), expected);
+    EXPECT_EQ(test::ReadBytes(logs / "07.12.2026-14537.xlg"), Bytes{9});
+    EXPECT_TRUE(test::FilesIn(logs, ".xjr").empty());
+    EXPECT_TRUE(test::FilesIn(logs, ".lock").empty());
+    EXPECT_FALSE(r->IsRecording());
+
+    // A link the storage refuses is no failure: the log is copied instead.
+    storage->WriteBudget = -1;
+    r->Start();
+    expected.assign(1, 1);
+    record(7);
+    storage->CreateFailure = kFileAccessDenied;
+    storage->CreateFailureOnly = "-3.xlg";
+    const TSaveResult copied = r->StopAndSave(3);
+    EXPECT_EQ(copied.Message, "File access denied");
+    EXPECT_TRUE(r->IsRecording());
+    storage->CreateFailure = 0;
+    storage->Links = 0;
+    storage->CreateFailureOnly.clear();
+    ASSERT_TRUE(r->StopAndSave(3).Ok());
+    EXPECT_EQ(storage->Links, 1);
+    EXPECT_EQ(test::ReadBytes(logs / "07.12.2026-14537-3.xlg"), expected);
+}
+
+TEST_F(RecorderTest, AStopOnADiskFilledAfterTheJournalTookEveryRecordSavesThemAll)
+{
+    test::TFullDisk disk(256);
+    if (!disk.Mounted())
+        GTEST_SKIP() << disk.Why();
+    const fs::path root = disk.Root();
+    fs::create_directory(root / "logs");
+    TRecorder r(root, 200);
+    r.SetNaming({[] { return kStop; }, "dd.MM.yyyy"});
+    r.Start();
+    for (std::size_t i = 0; i < 100; ++i)
+        r.Append(0.5f, Bytes(200, static_cast<std::uint8_t>(i)));
+    ASSERT_TRUE(r.Journal().Active());
+    const Bytes all = r.LogBuffer();
+    disk.Fill();  // a copy of 20 KB could not be written now
+    const TSaveResult saved = r.StopAndSave();
+    ASSERT_TRUE(saved.Ok()) << saved.Message;
+    EXPECT_EQ(test::ReadBytes(saved.Path), all);
+    EXPECT_TRUE(test::FilesIn(root / "logs", ".xjr").empty());
+}
+
 }  // namespace
 }  // namespace kovra

@@ -62,6 +62,7 @@ public:
     int CreateFailure = 0;          // status for every CreateNew, 0 none
     std::string CreateFailureOnly;  // fail only names ending so ("" = all)
     int Syncs = 0;
+    int Links = 0;
 
     std::unique_ptr<TLogOutput> CreateNew(const std::filesystem::path& path, int& status) override
     {
@@ -75,6 +76,14 @@ public:
         return std::make_unique<TOut>(*this, std::move(inner));
     }
     bool Remove(const std::filesystem::path& path) override { return OsLogStorage()->Remove(path); }
+    // A link makes a name like a creation does, and fails like one.
+    int LinkNew(const std::filesystem::path& from, const std::filesystem::path& to) override
+    {
+        ++Links;
+        if (CreateFailure && (CreateFailureOnly.empty() || to.string().ends_with(CreateFailureOnly)))
+            return CreateFailure;
+        return OsLogStorage()->LinkNew(from, to);
+    }
 
 private:
     struct TOut : TLogOutput {
