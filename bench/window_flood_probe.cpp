@@ -149,6 +149,16 @@ private:
     int depth_ = 0;
 };
 
+// Records of the running recording; builds without the count read the whole
+// log back (which the key's time then includes).
+template <class R> std::uint64_t RecordsOf(const R& recorder)
+{
+    if constexpr (requires { recorder.Records(); })
+        return recorder.Records();
+    else
+        return (recorder.LogBuffer().size() - 1) / (recorder.SampleLength() + 4);
+}
+
 void PostClick(QWidget* w, QPoint at)
 {
     const QPointF local(at), global(w->mapToGlobal(at));
@@ -241,8 +251,7 @@ int main(int argc, char** argv)
                 if (o == f && e->type() == QEvent::KeyPress && f->IsRecording()) {
                     *cycles = c ? c->Cycles() : 0;
                     *at = clock->nsecsElapsed() / 1e9;
-                    const std::size_t n = f->Recorder()->SampleLength();
-                    *recs = (f->Recorder()->LogBuffer().size() - 1) / (n + 4);
+                    *recs = RecordsOf(*f->Recorder());
                     *processed = f->ProcessedCycles();
                     *undrawn = f->DroppedFromDisplay();
 #ifdef KOVRA_PROBE_HAS_RUN

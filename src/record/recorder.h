@@ -62,6 +62,8 @@ public:
     // The whole recording as the log would hold it (read back from the
     // journal for the part that is only there).
     std::vector<std::uint8_t> LogBuffer() const;
+    // Records of the running recording so far (0 when idle).
+    std::size_t Records() const { return recording_ ? RecordsIn(tailStart_ + tail_.size() - 1) : 0; }
     // Bytes of the recording held in memory.
     std::size_t BufferedBytes() const { return tail_.size(); }
     const char* Caption() const { return recording_ ? kCaptionRecording : kCaptionIdle; }

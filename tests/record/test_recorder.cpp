@@ -436,6 +436,7 @@ TEST_F(RecorderTest, AWholeJournalBecomesTheLogWithoutAByteWrittenAndATakenNameS
     r->Start();
     for (std::uint8_t v = 0; v < 5; ++v)
         record(v);
+    EXPECT_EQ(r->Records(), 5u);
     test::WriteBytes(logs / "07.12.2026-14537.xlg", Bytes{9});
     storage->WriteBudget = 0;  // not one byte more fits: a copy would fail
     const TSaveResult saved = r->StopAndSave();
@@ -446,6 +447,7 @@ TEST_F(RecorderTest, AWholeJournalBecomesTheLogWithoutAByteWrittenAndATakenNameS
     EXPECT_TRUE(test::FilesIn(logs, ".xjr").empty());
     EXPECT_TRUE(test::FilesIn(logs, ".lock").empty());
     EXPECT_FALSE(r->IsRecording());
+    EXPECT_EQ(r->Records(), 0u);
 
     // A link the storage refuses is no failure: the log is copied instead.
     storage->WriteBudget = -1;
