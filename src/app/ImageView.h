@@ -54,12 +54,18 @@ protected:
         QPainter p(this);
         // Rect by rect: a frame that changed in a few small boxes is painted
         // in those boxes, never in the one box around them all.
+        // Each rect is its own clip: under the paint's region of many rects
+        // the painter blends span by span (handing them to a thread pool
+        // for a tall box), with one rect it copies the rows.
         const QRect picture(QPoint(0, 0), shown.size());
         for (const QRect& r : painting) {
             const QRect onPicture = r & picture;
-            if (!onPicture.isEmpty())
-                p.drawImage(onPicture.topLeft(), shown, onPicture);
+            if (onPicture.isEmpty())
+                continue;
+            p.setClipRect(onPicture);
+            p.drawImage(onPicture.topLeft(), shown, onPicture);
         }
+        p.setClipping(false);
         // Each pixel is written once: the window colour only beside the picture.
         const QRegion rest = painting - QRegion(picture);
         for (const QRect& q : rest)
