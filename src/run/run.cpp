@@ -123,10 +123,12 @@ void TRun::LogPrint()
             Handle(entry, Drawing());
         }
     }
-    // Far behind: the oldest cycles are handled without drawing the shown
-    // display (the strip charts' steps cost little), so that the run catches
-    // up instead of falling further behind.
-    const TCycleDrawing quiet{TShownPage::None, true, false};
+    // Far behind: the oldest cycles are handled without drawing the gauges,
+    // so that the run catches up instead of falling further behind. The strip
+    // charts' steps and the chart tab's run cost little, and a run left out
+    // there would be missing from its plot for good.
+    const bool momentShown = page_ == TShownPage::Moment;
+    const TCycleDrawing quiet{momentShown ? page_ : TShownPage::None, true, false};
     QElapsedTimer spent;
     spent.start();
     while (!pending_.empty()) {
@@ -137,7 +139,7 @@ void TRun::LogPrint()
         pending_.pop_front();
         TCycleDrawing drawing = behind ? quiet : Drawing();
         drawing.Record = !TakeRecordedAhead();
-        if (behind && entry.Kind == TCycleSample::TKind::Cycle)
+        if (behind && !momentShown && entry.Kind == TCycleSample::TKind::Cycle)
             ++undrawn_;
         Handle(entry, drawing);
         if (budget_.count() > 0 && spent.elapsed() >= budget_.count())

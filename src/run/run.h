@@ -13,10 +13,10 @@
 // window's input and painting are never starved; without one it handles all.
 //
 // Falling behind. A run more than kMaxQueuedSamples entries behind handles the
-// oldest cycles without drawing the shown display for them (values, sums,
-// strip-chart steps and the recording stay complete) until it has caught up;
-// they are counted in Undrawn(). One more
-// than kRecordOnlyBacklog behind (cycles come faster than the formulas can be
+// oldest cycles without drawing the gauges for them (values, sums, strip-chart
+// steps, the chart tab's run and the recording stay complete) until it has
+// caught up; they are counted in Undrawn() while the gauges are shown. One
+// more than kRecordOnlyBacklog behind (cycles come faster than the formulas can be
 // worked out) only records the oldest: RecordedOnly(). Either way every cycle
 // reaches the recorder, in order, and the budget holds.
 //

@@ -115,7 +115,7 @@ private:
 
 struct TCountingDisplays : TCycleDisplays {
     std::vector<double> Chart;
-    int Prib = 0, Alarms = 0;
+    int Prib = 0, Moment = 0, Alarms = 0;
     // What a chart step costs, for cycles dearer than the fakes.
     std::chrono::microseconds StepCost{0};
     void AddToChart(std::size_t, double v) override
@@ -127,7 +127,7 @@ struct TCountingDisplays : TCycleDisplays {
         }
     }
     void DrawPrib() override { ++Prib; }
-    void DrawMoment() override {}
+    void DrawMoment() override { ++Moment; }
     void PlayAlarm() override { ++Alarms; }
 };
 
@@ -209,6 +209,7 @@ TEST_F(RunTest, FallingBehindSkipsDrawingThenFormulasButNeverARecord)
         run->QueueEntry(Cycle(i));
     TurnUntil([&] { return run->PendingEntries() == 0; });
     EXPECT_EQ(run->Undrawn(), extra);
+    EXPECT_EQ(displays.Prib, static_cast<int>(total - extra));
     EXPECT_EQ(run->RecordedOnly(), 0u);
     EXPECT_EQ(run->State().Values[1], total);
     EXPECT_EQ(run->State().Values[2], SumOfNumbers(0, total));
@@ -229,6 +230,18 @@ TEST_F(RunTest, FallingBehindSkipsDrawingThenFormulasButNeverARecord)
     ASSERT_EQ(recorded.size(), total + more);
     for (std::uint32_t i = 0; i < total + more; ++i)
         ASSERT_EQ(recorded[i], i & 0xFFFF) << i;
+}
+
+TEST_F(RunTest, TheChartTabsRunIsWorkedOutForEveryCycleHoweverFarBehind)
+{
+    run->SetShownPage(TShownPage::Moment);
+    const std::uint32_t total = static_cast<std::uint32_t>(kMaxQueuedSamples) + 900;
+    for (std::uint32_t i = 0; i < total; ++i)
+        run->QueueEntry(Cycle(i));
+    TurnUntil([&] { return run->PendingEntries() == 0; });
+    EXPECT_EQ(displays.Moment, static_cast<int>(total));
+    EXPECT_EQ(displays.Prib, 0);
+    EXPECT_EQ(run->DroppedFromDisplay(), 0u);
 }
 
 // A source on a thread of its own that completes cycles faster than the run
