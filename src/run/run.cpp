@@ -127,8 +127,8 @@ void TRun::LogPrint()
     // so that the run catches up instead of falling further behind. The strip
     // charts' steps and the chart tab's run cost little, and a run left out
     // there would be missing from its plot for good.
-    const bool momentShown = page_ == TShownPage::Moment;
-    const TCycleDrawing quiet{momentShown ? page_ : TShownPage::None, true, false};
+    const bool gaugesShown = page_ == TShownPage::Gauges;
+    const TCycleDrawing quiet{gaugesShown ? TShownPage::None : page_, true, false};
     QElapsedTimer spent;
     spent.start();
     while (!pending_.empty()) {
@@ -139,7 +139,7 @@ void TRun::LogPrint()
         pending_.pop_front();
         TCycleDrawing drawing = behind ? quiet : Drawing();
         drawing.Record = !TakeRecordedAhead();
-        if (behind && !momentShown && entry.Kind == TCycleSample::TKind::Cycle)
+        if (behind && gaugesShown && entry.Kind == TCycleSample::TKind::Cycle)
             ++undrawn_;
         Handle(entry, drawing);
         if (budget_.count() > 0 && spent.elapsed() >= budget_.count())
