@@ -740,6 +740,29 @@ int Canvas::textHeight(const QString&) const
     return CachedFont({fontFamily, fontPixelHeight, fontPointSize, fontBold}).cellHeight;
 }
 
+namespace {
+
+// Whether the visible ink of text's glyphs (from pen position x, between
+// columns cl and cr) lies side by side, no column inked by two glyphs.
+bool InkSideBySide(FontEntry& e, const QString& text, long long x, int cl, int cr)
+{
+    long long pen = x, inkedTo = cl;
+    for (QChar ch : text) {
+        const GlyphMask& g = e.glyph(ch.unicode());
+        const long long from = std::max<long long>(pen + g.left, cl);
+        const long long to = std::min<long long>(pen + g.left + g.width, cr);
+        if (from < to) {
+            if (from < inkedTo)
+                return false;
+            inkedTo = to;
+        }
+        pen += g.advance;
+    }
+    return true;
+}
+
+}  // namespace
+
 void Canvas::textOut(int x, int y, const QString& text)
 {
     if (!img_ || img_->isNull() || text.isEmpty())
@@ -757,11 +780,34 @@ void Canvas::textOut(int x, int y, const QString& text)
     mark(cl, ct, cr, cb);
     if (brushStyle == BrushStyle::Solid)
         fillRect(cl, ct, cr, cb, brushColor);
-    // The coverage of the visible part of the cell, row by row.
     const int vw = cr - cl, vh = cb - ct;
+    const QRgb ink = Word(fontColor);
+    const bool direct = IsDirect(*img_);
+    const bool glyphs = g_glyphCacheEnabled && e.glyphsUsable && Cacheable(text);
+    if (glyphs && direct && InkSideBySide(e, text, x, cl, cr)) {
+        // No two glyphs share a column: each glyph's coverage is the cell's
+        // there, so it goes onto the picture without being gathered first.
+        long long pen = x;
+        for (QChar ch : text) {
+            const GlyphMask& g = e.glyph(ch.unicode());
+            const long long gx = pen + g.left;
+            const int from = int(std::max<long long>(cl - gx, 0));
+            const int to = int(std::min<long long>(cr - gx, g.width));
+            for (int yy = ct; yy < cb && from < to; ++yy) {
+                const std::uint8_t* m = g.ink.data() + std::size_t(yy - y) * std::size_t(g.width);
+                QRgb* row = reinterpret_cast<QRgb*>(img_->scanLine(yy));
+                for (int k = from; k < to; ++k)
+                    if (m[k])
+                        row[gx + k] = BlendInk(row[gx + k], ink, m[k]);
+            }
+            pen += g.advance;
+        }
+        return;
+    }
+    // The coverage of the visible part of the cell, row by row.
     static thread_local std::vector<std::uint8_t> cover;
     cover.assign(std::size_t(vw) * std::size_t(vh), 0);
-    if (g_glyphCacheEnabled && e.glyphsUsable && Cacheable(text)) {
+    if (glyphs) {
         long long pen = x;
         for (QChar ch : text) {
             const GlyphMask& g = e.glyph(ch.unicode());
@@ -791,8 +837,6 @@ void Canvas::textOut(int x, int y, const QString& text)
                 row[k] = std::uint8_t(qAlpha(in[k]));
         }
     }
-    const QRgb ink = Word(fontColor);
-    const bool direct = IsDirect(*img_);
     for (int yy = 0; yy < vh; ++yy) {
         const std::uint8_t* row = cover.data() + std::size_t(yy) * std::size_t(vw);
         QRgb* out = direct ? reinterpret_cast<QRgb*>(img_->scanLine(ct + yy)) + cl : nullptr;
