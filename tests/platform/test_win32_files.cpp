@@ -119,6 +119,28 @@ TEST_F(Win32Files, NamesOutsideTheAnsiCodePageAndMovedHandles)
     ASSERT_EQ(Leftovers(folder, {p.filename().string()}).size(), 0u);
 }
 
+// A finished journal becomes a log by a second name: while it is still open,
+// never over a taken name, and the log stays when the journal's name goes.
+TEST_F(Win32Files, ALinkNamesAnOpenFileAgainAndNeverTakesAName)
+{
+    const fs::path journal = dir_ / "journal-1-1.xjr";
+    const fs::path log = dir_ / fs::path(u8"07.12.2026-14537.xlg");
+    TOsFile f;
+    ASSERT_EQ(f.CreateNew(journal), kFileOk);
+    ASSERT_EQ(f.Write("abc", 3), kFileOk);
+    ASSERT_EQ(f.Sync(), kFileOk);
+    WriteAll(dir_ / "taken.xlg", "old");
+    EXPECT_EQ(LinkNew(journal, dir_ / "taken.xlg"), kFileExists);
+    EXPECT_EQ(ReadAll(dir_ / "taken.xlg"), "old");
+    ASSERT_EQ(LinkNew(journal, log), kFileOk);
+    ASSERT_EQ(f.Close(), kFileOk);
+    fs::remove(journal);
+    EXPECT_EQ(ReadAll(log), "abc");
+    EXPECT_NE(LinkNew(dir_ / "none.xjr", dir_ / "none.xlg"), kFileOk);
+    EXPECT_FALSE(fs::exists(dir_ / "none.xlg"));
+    EXPECT_EQ(Leftovers(dir_, {log.filename().string(), "taken.xlg"}), std::vector<std::string>{});
+}
+
 TEST_F(Win32Files, ReplaceSwapsContentsAndLeavesNothingBehind)
 {
     const fs::path target = dir_ / "log.sv";
