@@ -761,6 +761,26 @@ bool InkSideBySide(FontEntry& e, const QString& text, long long x, int cl, int c
     return true;
 }
 
+// Hands every row of text's glyphs (from pen position x, cell top y) that is
+// visible in columns cl to cr and rows ct to cb to visit(yy, gx, mask, from,
+// to): the glyph's coverage of picture row yy, whose column k lies at gx + k,
+// visible for k from `from` up to `to`.
+template <class Visit>
+void ForVisibleGlyphRows(FontEntry& e, const QString& text, long long x, int y, int cl, int cr, int ct, int cb,
+                         Visit&& visit)
+{
+    long long pen = x;
+    for (QChar ch : text) {
+        const GlyphMask& g = e.glyph(ch.unicode());
+        const long long gx = pen + g.left;
+        const int from = int(std::max<long long>(cl - gx, 0));
+        const int to = int(std::min<long long>(cr - gx, g.width));
+        for (int yy = ct; yy < cb && from < to; ++yy)
+            visit(yy, gx, g.ink.data() + std::size_t(yy - y) * std::size_t(g.width), from, to);
+        pen += g.advance;
+    }
+}
+
 }  // namespace
 
 void Canvas::textOut(int x, int y, const QString& text)
@@ -787,42 +807,26 @@ void Canvas::textOut(int x, int y, const QString& text)
     if (glyphs && direct && InkSideBySide(e, text, x, cl, cr)) {
         // No two glyphs share a column: each glyph's coverage is the cell's
         // there, so it goes onto the picture without being gathered first.
-        long long pen = x;
-        for (QChar ch : text) {
-            const GlyphMask& g = e.glyph(ch.unicode());
-            const long long gx = pen + g.left;
-            const int from = int(std::max<long long>(cl - gx, 0));
-            const int to = int(std::min<long long>(cr - gx, g.width));
-            for (int yy = ct; yy < cb && from < to; ++yy) {
-                const std::uint8_t* m = g.ink.data() + std::size_t(yy - y) * std::size_t(g.width);
-                QRgb* row = reinterpret_cast<QRgb*>(img_->scanLine(yy));
-                for (int k = from; k < to; ++k)
-                    if (m[k])
-                        row[gx + k] = BlendInk(row[gx + k], ink, m[k]);
-            }
-            pen += g.advance;
-        }
+        ForVisibleGlyphRows(e, text, x, y, cl, cr, ct, cb,
+                            [&](int yy, long long gx, const std::uint8_t* m, int from, int to) {
+                                QRgb* row = reinterpret_cast<QRgb*>(img_->scanLine(yy));
+                                for (int k = from; k < to; ++k)
+                                    if (m[k])
+                                        row[gx + k] = BlendInk(row[gx + k], ink, m[k]);
+                            });
         return;
     }
     // The coverage of the visible part of the cell, row by row.
     static thread_local std::vector<std::uint8_t> cover;
     cover.assign(std::size_t(vw) * std::size_t(vh), 0);
     if (glyphs) {
-        long long pen = x;
-        for (QChar ch : text) {
-            const GlyphMask& g = e.glyph(ch.unicode());
-            const long long gx = pen + g.left;
-            const int from = int(std::max<long long>(cl - gx, 0));
-            const int to = int(std::min<long long>(cr - gx, g.width));
-            for (int yy = ct; yy < cb && from < to; ++yy) {
-                const std::uint8_t* m = g.ink.data() + std::size_t(yy - y) * std::size_t(g.width);
-                std::uint8_t* row = cover.data() + std::size_t(yy - ct) * std::size_t(vw) +
-                                    std::size_t(gx - cl);
-                for (int k = from; k < to; ++k)
-                    row[k] = OverCoverage(row[k], m[k]);
-            }
-            pen += g.advance;
-        }
+        ForVisibleGlyphRows(e, text, x, y, cl, cr, ct, cb,
+                            [&](int yy, long long gx, const std::uint8_t* m, int from, int to) {
+                                std::uint8_t* row = cover.data() + std::size_t(yy - ct) * std::size_t(vw) +
+                                                    std::size_t(gx - cl);
+                                for (int k = from; k < to; ++k)
+                                    row[k] = OverCoverage(row[k], m[k]);
+                            });
     } else if (g_glyphCacheEnabled && cl == x && ct == y && vw == w && vh == f.cellHeight) {
         // The whole cell is on the picture: the same coverage as rendering it now.
         const std::vector<std::uint8_t>& whole = e.cover(e.text(text));
