@@ -125,8 +125,10 @@ TSaveResult TRecorder::SaveByLink(const std::filesystem::path& logs, const QStri
     r.Status = kFileNotSupported;
     if (!journal_->Active() || journal_->Written() != tailStart_ + tail_.size())
         return r;
-    if ((r.Status = journal_->SyncAll()) != kFileOk)
-        return r;  // the copy reads back what the journal still holds
+    if ((r.Status = journal_->SyncAll()) != kFileOk) {
+        JournalCheck(true);  // said at once, like any failure of the journal
+        return r;            // the copy reads back what the journal still holds
+    }
     return LinkLogFile(*storage_, logs, base, journal_->Path(), firstSuffix);
 }
 

@@ -467,6 +467,29 @@ TEST_F(RecorderTest, AWholeJournalBecomesTheLogWithoutAByteWrittenAndATakenNameS
     EXPECT_EQ(test::ReadBytes(logs / "07.12.2026-14537-3.xlg"), expected);
 }
 
+TEST_F(RecorderTest, AJournalThatCannotBeSyncedAtTheStopIsReportedAndNoRecordIsLost)
+{
+    auto r = Make(1);
+    std::vector<int> reported;
+    r->SetJournalFailureHandler([&](const TJournal& j) { reported.push_back(j.LastError()); });
+    r->Start();
+    for (std::uint8_t v = 0; v < 4; ++v)
+        r->Append(0.5f, Bytes{v});
+    const Bytes all = r->LogBuffer();
+    storage->SyncFailure = kFileDeviceError;  // neither the journal nor a copy reaches the disk
+    const TSaveResult failed = r->StopAndSave();
+    EXPECT_EQ(failed.Status, kFileDeviceError);
+    EXPECT_EQ(reported, std::vector<int>{kFileDeviceError});
+    EXPECT_TRUE(r->IsRecording());
+    EXPECT_TRUE(test::FilesIn(logs, ".xlg").empty());
+    EXPECT_EQ(r->LogBuffer(), all);
+    storage->SyncFailure = 0;
+    const TSaveResult saved = r->StopAndSave();
+    ASSERT_TRUE(saved.Ok()) << saved.Message;
+    EXPECT_EQ(test::ReadBytes(saved.Path), all);
+    EXPECT_EQ(reported.size(), 1u);
+}
+
 TEST_F(RecorderTest, AStopOnADiskFilledAfterTheJournalTookEveryRecordSavesThemAll)
 {
     test::TFullDisk disk(256);

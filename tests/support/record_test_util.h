@@ -62,6 +62,7 @@ public:
     int CreateFailure = 0;          // status for every CreateNew, 0 none
     std::string CreateFailureOnly;  // fail only names ending so ("" = all)
     int Syncs = 0;
+    int SyncFailure = 0;  // status for every Sync, 0 none
     int Links = 0;
 
     std::unique_ptr<TLogOutput> CreateNew(const std::filesystem::path& path, int& status) override
@@ -102,7 +103,7 @@ private:
         int Sync() override
         {
             ++s_.Syncs;
-            return in_->Sync();
+            return s_.SyncFailure ? s_.SyncFailure : in_->Sync();
         }
         int Close() override { return in_->Close(); }
         TFailingStorage& s_;
