@@ -52,11 +52,11 @@ protected:
         }
         const QImage& shown = shownPicture();
         QPainter p(this);
-        // Rect by rect: a frame that changed in a few small boxes is painted
-        // in those boxes, never in the one box around them all.
-        // Each rect is its own clip: under the paint's region of many rects
-        // the painter blends span by span (handing them to a thread pool
-        // for a tall box), with one rect it copies the rows.
+        // Rect by rect, each under a clip of its own: a frame that changed in
+        // a few small boxes is painted in those boxes, never in the one box
+        // around them all; and under one rect the painter copies rows, where
+        // under the paint's whole region it blends span by span (handing a
+        // tall box's spans to a thread pool).
         const QRect picture(QPoint(0, 0), shown.size());
         for (const QRect& r : painting) {
             const QRect onPicture = r & picture;
