@@ -86,10 +86,12 @@ protected:
             sim->Stop();
     }
 
-    void StartSim(TEcuFaults faults = {}, bool withLink = true)
+    // baud: the simulator's pace (0 answers at once).
+    void StartSim(TEcuFaults faults = {}, bool withLink = true, std::uint32_t baud = 0)
     {
         TEcuSimOptions options;
         options.Faults = faults;
+        options.Baud = baud;
         if (withLink)
             options.LinkPath = link;
         sim = std::make_unique<TEcuSimulator>(options);
@@ -125,6 +127,10 @@ protected:
     {
         return test::WaitUntil([&] { return sink.Count(Kind::Cycle) >= n; }, timeoutMs);
     }
+
+    // Three areas of 58 bytes in all: replies long enough at 9600 bit/s for
+    // the worker's wake-ups per reply to tell.
+    const std::vector<TArea> kLineAreas = {{0x00, 0, 16}, {0x80, 16, 40}, {0xF0, 56, 2}};
 
     QTemporaryDir dir;
     std::string link;
@@ -310,14 +316,8 @@ TEST_F(CommThreadTest, BurstsOfNoiseNeverCloseThePort)
 // not once per byte, and the replies still arrive whole.
 TEST_F(CommThreadTest, WakesOncePerReplyNotPerByte)
 {
-    TEcuSimOptions options;
-    options.LinkPath = link;
-    options.Baud = 9600;
-    sim = std::make_unique<TEcuSimulator>(options);
-    sim->FreezeMemory(PatternMemory());
-    std::string error;
-    ASSERT_TRUE(sim->Start(&error)) << error;
-    const std::vector<TArea> areas = {{0x00, 0, 16}, {0x80, 16, 40}, {0xF0, 56, 2}};
+    StartSim({}, true, 9600);
+    const std::vector<TArea>& areas = kLineAreas;
     StartComm(Settings(areas));
     ASSERT_TRUE(WaitCycles(2, 3000));
     const std::uint64_t wakeups = comm->Wakeups();
@@ -377,14 +377,8 @@ std::uint64_t WorkerSwitches(bool voluntaryOnly = false)
 // reply cannot have crossed the line yet, and the replies still come whole.
 TEST_F(CommThreadTest, SleepsWhileTheReplyIsOnTheLine)
 {
-    TEcuSimOptions options;
-    options.LinkPath = link;
-    options.Baud = 9600;
-    sim = std::make_unique<TEcuSimulator>(options);
-    sim->FreezeMemory(PatternMemory());
-    std::string error;
-    ASSERT_TRUE(sim->Start(&error)) << error;
-    const std::vector<TArea> areas = {{0x00, 0, 16}, {0x80, 16, 40}, {0xF0, 56, 2}};
+    StartSim({}, true, 9600);
+    const std::vector<TArea>& areas = kLineAreas;
     TCommSettings s = Settings(areas);
     s.QuietWhileReplyInFlight = true;
     StartComm(s);
@@ -406,14 +400,8 @@ TEST_F(CommThreadTest, SleepsWhileTheReplyIsOnTheLine)
 // once the worker has seen a few, and the replies still come whole.
 TEST_F(CommThreadTest, ByDefaultWatchesOnlyTheEndOfEachReply)
 {
-    TEcuSimOptions options;
-    options.LinkPath = link;
-    options.Baud = 9600;
-    sim = std::make_unique<TEcuSimulator>(options);
-    sim->FreezeMemory(PatternMemory());
-    std::string error;
-    ASSERT_TRUE(sim->Start(&error)) << error;
-    const std::vector<TArea> areas = {{0x00, 0, 16}, {0x80, 16, 40}, {0xF0, 56, 2}};
+    StartSim({}, true, 9600);
+    const std::vector<TArea>& areas = kLineAreas;
     StartComm(Settings(areas));
     ASSERT_TRUE(WaitCycles(3, 3000));
     const std::uint64_t switches = WorkerSwitches(true);
